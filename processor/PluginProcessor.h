@@ -1,0 +1,150 @@
+#pragma once
+
+#include "model/HyperGRU.h"
+#include "model/Subnet.h"
+#include "processor/TruePeakMeter.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_dsp/juce_dsp.h>
+
+#include <Eigen/Dense>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+/**
+    Tessaline's processor: eight parameters in an "APVT" tree, two 7.1.4 buses, a
+    per-channel chain that runs the neural tone model at 96 or 192 kHz, and true-peak
+    meters at its input and output.
+
+    Data members are public: the editor reads the parameter tree and the meter, and
+    tests inspect the chain's state after preparation.
+*/
+class MorvelAudioProcessor : public juce::AudioProcessor
+{
+public:
+    /** Capacity of every per-channel array; the layout test refuses wider layouts. */
+    static constexpr int maxChannels = 12;
+
+    /**
+        Builds the buses, the parameters, the chain, parses both embedded weight
+        documents and fills both models. Heavy (about 1.4 MB of JSON and twelve
+        convolution engines, each with a thread): never on the audio thread.
+        Throws what the JSON library throws if a document is unusable.
+    */
+    MorvelAudioProcessor();
+    ~MorvelAudioProcessor() override;
+
+    const juce::String getName() const override;
+
+    void prepareToPlay (double sampleRate, int samplesPerBlock) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    bool isMidiEffect() const override;
+
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int index) override;
+    const juce::String getProgramName (int index) override;
+    void changeProgramName (int index, const juce::String& newName) override;
+
+    /** Writes the state chunk ("VC2!", length, XML text, zero). Any non-real-time thread. */
+    void getStateInformation (juce::MemoryBlock& destData) override;
+
+    /**
+        Restores the parameters from a state chunk, or changes nothing if the chunk is
+        not one. Any non-real-time thread; never throws.
+    */
+    void setStateInformation (const void* data, int sizeInBytes) override;
+
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    /** The parameter layout: eight parameters in index order. */
+    static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
+
+    /**
+        The XML element that a state chunk holds, or nullptr when the chunk is not a
+        usable one (bad header, malformed or unsafe XML, wrong root tag). PARAM children
+        whose "value" is not a finite number are removed, so that their parameters go
+        back to their defaults. Any thread but the audio thread.
+    */
+    std::unique_ptr<juce::XmlElement> readStateChunk (const void* data, int sizeInBytes) const;
+
+    //==============================================================================
+    juce::AudioProcessorValueTreeState parameterState;
+
+    int blockSize = 0;
+    int numInputChannels = 2;
+    int numOutputChannels = 2;
+    float previousInputGain = 1.0f;
+    float previousOutputGain = 1.0f;
+
+    std::atomic<float>* knob1Raw = nullptr;
+    std::atomic<float>* knob2Raw = nullptr;
+    std::atomic<float>* inputGainRaw = nullptr;
+    std::atomic<float>* outputGainRaw = nullptr;
+    std::atomic<float>* autoGainRaw = nullptr;
+    std::atomic<float>* bypassRaw = nullptr;
+    std::atomic<float>* mixRaw = nullptr;
+
+    int useHighRateModel = false;
+
+    nlohmann::json standardRateWeights;
+    nlohmann::json highRateWeights;
+
+    int irLength = 1024;
+    juce::dsp::Convolution convolvers[maxChannels];
+    juce::AudioBuffer<float> irBuffers[maxChannels];
+
+    float lastKnob1 = 0.0f;
+    float lastKnob2 = 0.0f;
+
+    std::vector<Eigen::MatrixXf> ihSteps;
+    std::vector<Eigen::MatrixXf> hhSteps;
+    Eigen::MatrixXf previousIhWeights;
+    Eigen::MatrixXf previousHhWeights;
+
+    Morvel::Subnet<float, 1, 2, 8, 1024> standardRateSubnet;
+    Morvel::HyperGRU<float, 1, 1, 8> standardRateGru;
+    Morvel::Subnet<float, 1, 2, 8, 2048> highRateSubnet;
+    Morvel::HyperGRU<float, 1, 1, 8> highRateGru;
+
+    double hostSampleRate = 48000.0;
+    double modelRate = 96000.0;
+    int modelBlockSize = 0;
+
+    juce::LagrangeInterpolator upsamplers[maxChannels];
+    juce::LagrangeInterpolator downsamplers[maxChannels];
+    juce::AudioBuffer<float> modelBuffer;
+
+    double antiAliasCutoff = 24000.0;
+    juce::dsp::ProcessorDuplicator<juce::dsp::FIR::Filter<float>, juce::dsp::FIR::Coefficients<float>> antiAliasFilters[maxChannels];
+
+    float autoGainCeiling = 1.1f;
+    float energySmoothing = 0.95f;
+    std::vector<float> inputEnergy;
+    std::vector<float> outputEnergy;
+    std::vector<float> autoGainFactors;
+
+    TruePeakMeter truePeakMeter;
+
+    int wetLatencySamples = 0;
+    juce::dsp::DryWetMixer<float> mixer { 800 };
+    int reportedLatencySamples = 0;
+
+private:
+    static BusesProperties makeBuses();
+    void loadWeights();
+    void lookUpParameters();
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvelAudioProcessor)
+};

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <array>
+#include <atomic>
+#include <vector>
+
+/**
+    True-peak values in dB, one per channel and metering point: all input-point
+    values first, then all output-point values. Written by the audio thread (and by
+    preparation), read by the editor's meter on the message thread without a lock.
+
+    The store has a fixed capacity, so a reader can never touch freed memory while
+    a preparation changes the channel count; every value is an atomic float, so a
+    read sees either the old or the new value, never a torn one. A reader that races
+    a preparation may see a mix of old and new values for one tick, never garbage.
+*/
+class PeakValueStore
+{
+public:
+    static constexpr int capacity = 24;
+
+    PeakValueStore() noexcept;
+
+    /** Number of values in use (at most capacity). Any thread. */
+    int size() const noexcept { return count.load (std::memory_order_acquire); }
+
+    /** Value at index (0 <= index < capacity). Any thread. */
+    float operator[] (int index) const noexcept;
+
+    /** Stores one value (0 <= index < capacity). Audio thread or preparation. */
+    void set (int index, float value) noexcept;
+
+    /** Sets the number of values in use (clamped to 0..capacity) and gives each the value. Preparation only. */
+    void assign (int newSize, float value) noexcept;
+
+    /**
+        Copies the values in use into dest (room for capacity values) and returns how
+        many were copied. Allocation-free; safe on any thread while the audio thread writes.
+    */
+    int copyTo (float* dest) const noexcept;
+
+    /** A copy of the values in use. Allocates: message thread only. */
+    std::vector<float> snapshot() const;
+
+private:
+    std::array<std::atomic<float>, capacity> values;
+    std::atomic<int> count { 0 };
+};
+
+/**
+    Measures the true peak of every channel once per block at two points of the
+    chain (0: after the input gain, 1: after the output gain), by four-times
+    oversampling with the interpolation filter of ITU-R BS.1770-4, Annex 2.
+    Each value is the peak of the last measured block: no hold, no decay.
+
+    The processor sets the fields during preparation (or calls prepare(), which does
+    the same in the same order); GetTruePeak then runs on the audio thread.
+*/
+class TruePeakMeter
+{
+public:
+    static constexpr int maxChannels = PeakValueStore::capacity / 2;
+    static constexpr int taps = 12;
+    static constexpr int phases = 4;
+
+    /** The value stored for silence and for an empty block: 20 log10(1e-10). */
+    static constexpr float floorDb = -200.0f;
+
+    /** The value of every point after a preparation. */
+    static constexpr float preparedDb = -60.0f;
+
+    /** Interpolation filter, phase by phase; tap k multiplies the sample k positions earlier. */
+    static const float coefficients[phases][taps];
+
+    TruePeakMeter();
+
+    /**
+        Sizes and clears the history and sets every value to -60 dB: numChannels, then
+        historyBuffer (2 x channels rows of blockSize + 12 samples, reallocated only when
+        a size changes), then peakDb. Preparation only (allocates when sizes change).
+        channels is clamped to 0..maxChannels.
+    */
+    void prepare (int channels, int blockSize);
+
+    /**
+        Measures buffer's first numChannels channels into the row set `which` (0 or 1).
+        The buffer's sample count must equal the prepared block size, or be 0 (every
+        row of the point then reads -200 dB). Phase outputs that are NaN are ignored.
+
+        [audio thread] No allocation, no lock; 2 x 48 multiply-adds per sample and row.
+        The third argument is not used.
+    */
+    void GetTruePeak (const juce::AudioBuffer<float>& buffer, int which, int unused = 0) noexcept;
+
+    /**
+        Copies the current values into dest (room for PeakValueStore::capacity floats)
+        and returns their number. Safe on the message thread while the audio thread
+        measures.
+    */
+    int copyPeakDb (float* dest) const noexcept { return peakDb.copyTo (dest); }
+
+    /** 2 x numChannels rows: the last 12 samples of the previous block, then the current block. */
+    juce::AudioBuffer<float> historyBuffer;
+
+    /** True-peak values in dB: input channels 0..numChannels-1, then output channels. */
+    PeakValueStore peakDb;
+
+    /** Channels per metering point (the output channel count of the last preparation). */
+    int numChannels = 0;
+
+private:
+    float measureRow (const float* row, int numSamples) const noexcept;
+};
