@@ -1,0 +1,191 @@
+// Hypernetwork evaluation and recurrent-cell step, with the plain dynamic-Eigen step
+// beside the allocation-free one so that every run states the speed-up it buys.
+
+#include "model/HyperGRU.h"
+#include "model/Subnet.h"
+#include "tests/model/LiteralHyperGRU.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr int hiddenSize = 8;
+constexpr int gateWidth = 3 * hiddenSize;
+constexpr int inputBlock = 4096; // input samples cycled through by the cell benchmarks
+
+template <int N>
+void fillRandomly (Morvel::Subnet<float, 1, 2, hiddenSize, N>& subnet)
+{
+    std::srand (7);
+    auto fill = [] (auto& layer)
+    {
+        layer.weight.setRandom();
+        layer.weight *= 0.4f;
+        layer.bias.setRandom();
+        layer.bias *= 0.1f;
+    };
+    fill (subnet.preLayer0);
+    fill (subnet.preLayer2);
+    fill (subnet.ihLayer0);
+    fill (subnet.ihLayer2);
+    fill (subnet.ihProjection);
+    fill (subnet.hhLayer0);
+    fill (subnet.hhLayer2);
+    fill (subnet.hhProjection);
+    fill (subnet.convLayer0);
+    fill (subnet.convLayer2);
+    fill (subnet.convProjection);
+}
+
+template <int N>
+void BM_HypernetworkForward (benchmark::State& state)
+{
+    Morvel::Subnet<float, 1, 2, hiddenSize, N> subnet;
+    fillRandomly (subnet);
+    float knobs[2] = { 0.35f, 0.5f };
+
+    for (auto _ : state)
+    {
+        knobs[0] = knobs[0] < 0.9f ? knobs[0] + 0.01f : 0.1f;
+        subnet.forward (knobs);
+        benchmark::DoNotOptimize (subnet.convKernel.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+struct CellInputs
+{
+    Eigen::MatrixXf inputWeights;
+    Eigen::MatrixXf recurrentWeights;
+    Eigen::Matrix<float, hiddenSize, 1> outputWeights;
+    std::vector<float> samples;
+
+    CellInputs()
+    {
+        std::srand (11);
+        inputWeights = Eigen::MatrixXf::Random (1, gateWidth) * 2.0f;
+        recurrentWeights = Eigen::MatrixXf::Random (hiddenSize, gateWidth) * 0.8f;
+        outputWeights.setRandom();
+
+        std::mt19937 generator (3);
+        std::uniform_real_distribution<float> uniform (-1.0f, 1.0f);
+        samples.resize (inputBlock);
+        for (auto& s : samples)
+            s = uniform (generator);
+    }
+};
+
+// One step for every row, the way the processor drives the cell: write the inputs,
+// step, read the outputs.
+template <typename Cell>
+void runSteps (benchmark::State& state, Cell& cell, const CellInputs& in, int rows)
+{
+    std::size_t position = 0;
+    float sink = 0.0f;
+
+    for (auto _ : state)
+    {
+        for (int r = 0; r < rows; ++r)
+            cell.cellInput (r, 0) = in.samples[(position + static_cast<std::size_t> (r) * 97) % inputBlock];
+
+        cell.forward_cell (cell.cellInput, in.inputWeights, in.recurrentWeights);
+
+        for (int r = 0; r < rows; ++r)
+            sink += cell.cellOutput (r, 0);
+
+        position = (position + 1) % inputBlock;
+    }
+
+    benchmark::DoNotOptimize (sink);
+    state.SetItemsProcessed (state.iterations() * rows);
+}
+
+void BM_CellStepOptimised (benchmark::State& state)
+{
+    const int rows = static_cast<int> (state.range (0));
+    const CellInputs in;
+    Morvel::HyperGRU<float, 1, 1, hiddenSize> cell;
+    cell.outputWeights = in.outputWeights;
+    cell.reset (rows, 512);
+    runSteps (state, cell, in, rows);
+}
+
+void BM_CellStepLiteral (benchmark::State& state)
+{
+    const int rows = static_cast<int> (state.range (0));
+    const CellInputs in;
+    Morvel::testing::LiteralHyperGRU<1, 1, hiddenSize> cell;
+    cell.outputWeights = in.outputWeights;
+    cell.reset (rows);
+    runSteps (state, cell, in, rows);
+}
+
+// Prints the console table as usual and, at the end, the literal step's time over the
+// optimised step's time for every row count measured by both.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns (const std::vector<Run>& reports) override
+    {
+        for (const auto& run : reports)
+            if (! run.error_occurred && run.run_type == Run::RT_Iteration)
+                nanosecondsPerStep[run.benchmark_name()] = run.GetAdjustedCPUTime() * timeUnitToNanoseconds (run.time_unit);
+
+        ConsoleReporter::ReportRuns (reports);
+    }
+
+    void printRatios() const
+    {
+        for (const int rows : { 1, 2, 12 })
+        {
+            const auto optimised = nanosecondsPerStep.find ("BM_CellStepOptimised/" + std::to_string (rows));
+            const auto literal = nanosecondsPerStep.find ("BM_CellStepLiteral/" + std::to_string (rows));
+
+            if (optimised != nanosecondsPerStep.end() && literal != nanosecondsPerStep.end() && optimised->second > 0.0)
+                std::printf ("cell step, %2d rows: optimised %8.1f ns, literal %8.1f ns, speed ratio %5.2fx\n",
+                             rows, optimised->second, literal->second, literal->second / optimised->second);
+        }
+    }
+
+private:
+    static double timeUnitToNanoseconds (benchmark::TimeUnit unit)
+    {
+        switch (unit)
+        {
+            case benchmark::kSecond: return 1e9;
+            case benchmark::kMillisecond: return 1e6;
+            case benchmark::kMicrosecond: return 1e3;
+            case benchmark::kNanosecond: break;
+        }
+        return 1.0;
+    }
+
+    std::map<std::string, double> nanosecondsPerStep;
+};
+
+} // namespace
+
+BENCHMARK_TEMPLATE (BM_HypernetworkForward, 1024);
+BENCHMARK_TEMPLATE (BM_HypernetworkForward, 2048);
+BENCHMARK (BM_CellStepOptimised)->Arg (1)->Arg (2)->Arg (12);
+BENCHMARK (BM_CellStepLiteral)->Arg (1)->Arg (2)->Arg (12);
+
+int main (int argc, char** argv)
+{
+    benchmark::Initialize (&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments (argc, argv))
+        return 1;
+
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks (&reporter);
+    reporter.printRatios();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,82 @@
+#include "model/HyperGRU.h"
+#include "model/Subnet.h"
+#include "tests/AllocationCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace
+{
+using tessaline::testing::countAllocations;
+
+TEST (AllocationCounter, SeesEigenAndStandardAllocations)
+{
+    if (! tessaline::testing::AllocationCounter::isSupported())
+        GTEST_SKIP() << "allocations cannot be counted on this platform";
+
+    EXPECT_GE (countAllocations ([] { Eigen::MatrixXf m (8, 24); m.setZero(); }), 1u);
+    EXPECT_GE (countAllocations ([] { std::vector<int> v (10); (void) v; }), 1u);
+    static volatile std::size_t sink = 0;
+    EXPECT_GE (countAllocations ([] { std::string s (200, 'x'); sink = sink + s.size(); }), 1u);
+    EXPECT_EQ (countAllocations ([] {}), 0u);
+}
+
+TEST (HyperGRUAllocation, StepsAllocateNothingAfterTheFirst)
+{
+    if (! tessaline::testing::AllocationCounter::isSupported())
+        GTEST_SKIP() << "allocations cannot be counted on this platform";
+
+    Morvel::HyperGRU<float, 1, 1, 8> cell;
+    cell.outputWeights.setConstant (0.1f);
+    const Eigen::MatrixXf wih = Eigen::MatrixXf::Constant (1, 24, 0.3f);
+    const Eigen::MatrixXf whh = Eigen::MatrixXf::Constant (8, 24, -0.2f);
+
+    for (int rows : { 1, 2, 12, 5, 12 })
+    {
+        cell.reset (rows, 64);
+        cell.cellInput.setConstant (0.5f);
+        cell.forward_cell (cell.cellInput, wih, whh); // sizes the scratch for this row count
+
+        const auto allocations = countAllocations ([&]
+        {
+            for (int n = 0; n < 1000; ++n)
+            {
+                cell.cellInput.setConstant (static_cast<float> (n % 5) * 0.1f);
+                cell.forward_cell (cell.cellInput, wih, whh);
+            }
+        });
+        EXPECT_EQ (allocations, 0u) << rows << " rows";
+    }
+}
+
+TEST (HyperGRUAllocation, ResetWithTheSameRowCountAllocatesNothing)
+{
+    if (! tessaline::testing::AllocationCounter::isSupported())
+        GTEST_SKIP() << "allocations cannot be counted on this platform";
+
+    Morvel::HyperGRU<float, 1, 1, 8> cell;
+    cell.reset (12, 512);
+    EXPECT_EQ (countAllocations ([&] { cell.reset (12, 1024); }), 0u);
+}
+
+TEST (HyperGRUAllocation, RepeatedRampAndEvaluationReuseTheirStorage)
+{
+    if (! tessaline::testing::AllocationCounter::isSupported())
+        GTEST_SKIP() << "allocations cannot be counted on this platform";
+
+    auto subnet = std::make_unique<Morvel::Subnet<float, 1, 2, 8, 2048>>();
+    const float first[2] = { 0.2f, 0.4f };
+    const float second[2] = { 0.7f, 0.1f };
+    subnet->forward (first);
+    const Eigen::MatrixXf from = subnet->hhWeights;
+    std::vector<Eigen::MatrixXf> ramp;
+    Morvel::interpolateMatrix (from, subnet->hhWeights, 512, ramp);
+
+    EXPECT_EQ (countAllocations ([&] { subnet->forward (second); }), 0u);
+    EXPECT_EQ (countAllocations ([&] { Morvel::interpolateMatrix (from, subnet->hhWeights, 512, ramp); }), 0u);
+}
+
+} // namespace

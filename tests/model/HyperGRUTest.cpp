@@ -1,0 +1,354 @@
+#include "model/HyperGRU.h"
+#include "tests/model/LiteralHyperGRU.h"
+#include "tests/model/TestDocuments.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace
+{
+using Cell = Morvel::HyperGRU<float, 1, 1, 8>;
+using Literal = Morvel::testing::LiteralHyperGRU<1, 1, 8>;
+
+struct RandomWeights
+{
+    Eigen::MatrixXf wih, whh;
+    Eigen::Matrix<float, 8, 1> out;
+
+    explicit RandomWeights (unsigned seed, float inputScale = 2.0f, float recurrentScale = 0.9f)
+    {
+        std::mt19937 generator (seed);
+        std::uniform_real_distribution<float> uniform (-1.0f, 1.0f);
+        wih.resize (1, 24);
+        whh.resize (8, 24);
+        for (Eigen::Index k = 0; k < wih.size(); ++k)
+            wih (k) = uniform (generator) * inputScale;
+        for (Eigen::Index k = 0; k < whh.size(); ++k)
+            whh (k) = uniform (generator) * recurrentScale;
+        for (int k = 0; k < 8; ++k)
+            out (k) = uniform (generator);
+    }
+
+    std::vector<float> wihVector() const { return { wih.data(), wih.data() + 24 }; }
+
+    std::vector<float> whhRowMajor() const
+    {
+        std::vector<float> w;
+        for (int i = 0; i < 8; ++i)
+            for (int j = 0; j < 24; ++j)
+                w.push_back (whh (i, j));
+        return w;
+    }
+
+    std::vector<float> outVector() const { return { out.data(), out.data() + 8 }; }
+};
+
+// A signal with silence, small values and overdriven peaks: the cell's whole range.
+std::vector<float> testSignal (std::size_t length, unsigned seed)
+{
+    std::mt19937 generator (seed);
+    std::normal_distribution<float> noise (0.0f, 0.3f);
+    std::vector<float> x (length);
+    for (std::size_t n = 0; n < length; ++n)
+    {
+        const float envelope = (n / 1000) % 4 == 3 ? 0.0f : 1.0f + 2.0f * std::sin (0.001f * static_cast<float> (n));
+        x[n] = envelope * (0.8f * std::sin (0.05f * static_cast<float> (n)) + noise (generator));
+    }
+    return x;
+}
+
+// ---- interpolateMatrix ----------------------------------------------------------------
+
+Eigen::MatrixXf randomMatrix (int rows, int cols, unsigned seed)
+{
+    std::mt19937 generator (seed);
+    std::uniform_real_distribution<float> uniform (-3.0f, 3.0f);
+    Eigen::MatrixXf m (rows, cols);
+    for (Eigen::Index k = 0; k < m.size(); ++k)
+        m (k) = uniform (generator);
+    return m;
+}
+
+TEST (InterpolateMatrix, FewerThanThreeStepsGiveJustBothEnds)
+{
+    const Eigen::MatrixXf from = randomMatrix (8, 24, 1), to = randomMatrix (8, 24, 2);
+    std::vector<Eigen::MatrixXf> ramp (5, Eigen::MatrixXf::Ones (3, 3));
+
+    for (int n : { 2, 1, 0, -1, -1000 })
+    {
+        Morvel::interpolateMatrix (from, to, n, ramp);
+        ASSERT_EQ (ramp.size(), 2u) << "n = " << n;
+        EXPECT_TRUE (ramp[0] == from);
+        EXPECT_TRUE (ramp[1] == to);
+    }
+}
+
+TEST (InterpolateMatrix, ThreeStepsHaveTheMidpointFromTheStep)
+{
+    const Eigen::MatrixXf from = randomMatrix (1, 24, 3), to = randomMatrix (1, 24, 4);
+    std::vector<Eigen::MatrixXf> ramp;
+    Morvel::interpolateMatrix (from, to, 3, ramp);
+
+    ASSERT_EQ (ramp.size(), 3u);
+    EXPECT_TRUE (ramp[0] == from);
+    EXPECT_TRUE (ramp[2] == to);
+    for (Eigen::Index k = 0; k < from.size(); ++k)
+    {
+        const float step = (to (k) - from (k)) / 2.0f;
+        EXPECT_EQ (ramp[1](k), step * 1.0f + from (k));
+    }
+}
+
+TEST (InterpolateMatrix, LongRampIsFromPlusKStepsAndEndsExactlyOnTo)
+{
+    const Eigen::MatrixXf from = randomMatrix (8, 24, 5), to = randomMatrix (8, 24, 6);
+    std::vector<Eigen::MatrixXf> ramp;
+    const int n = 1531;
+
+    // Reusing a longer ramp must still leave exactly n entries.
+    Morvel::interpolateMatrix (to, from, 2 * n, ramp);
+    Morvel::interpolateMatrix (from, to, n, ramp);
+    ASSERT_EQ (ramp.size(), static_cast<std::size_t> (n));
+
+    bool lastDiffersFromFormula = false;
+    for (Eigen::Index e = 0; e < from.size(); ++e)
+    {
+        const float step = (to (e) - from (e)) / static_cast<float> (n - 1);
+        for (int k = 1; k < n - 1; k += 97)
+            ASSERT_EQ (ramp[static_cast<std::size_t> (k)](e), step * static_cast<float> (k) + from (e));
+        lastDiffersFromFormula |= (step * static_cast<float> (n - 1) + from (e)) != to (e);
+    }
+    EXPECT_TRUE (ramp.front() == from);
+    EXPECT_TRUE (ramp.back() == to);
+    EXPECT_TRUE (lastDiffersFromFormula) << "pick other matrices: the exact last entry is not being tested";
+}
+
+TEST (InterpolateMatrix, EqualEndsGiveIdenticalCopies)
+{
+    const Eigen::MatrixXf m = randomMatrix (8, 24, 7);
+    std::vector<Eigen::MatrixXf> ramp;
+    Morvel::interpolateMatrix (m, m, 64, ramp);
+    ASSERT_EQ (ramp.size(), 64u);
+    for (const auto& entry : ramp)
+        EXPECT_TRUE (entry == m);
+}
+
+// ---- sigmoid --------------------------------------------------------------------------
+
+TEST (Sigmoid, IsTheLogisticFunctionWithinItsRange)
+{
+    Eigen::MatrixXf m (2, 4);
+    m << 0.0f, 1.0f, -1.0f, 4.0f, -200.0f, 200.0f, 1e-8f, -20.0f;
+    const Eigen::MatrixXf s = Morvel::sigmoid<float> (m);
+    ASSERT_EQ (s.rows(), 2);
+    ASSERT_EQ (s.cols(), 4);
+    EXPECT_EQ (s (0, 0), 0.5f);
+    for (Eigen::Index k = 0; k < m.size(); ++k)
+    {
+        EXPECT_NEAR (s (k), 1.0 / (1.0 + std::exp (-static_cast<double> (m (k)))), 1e-6);
+        EXPECT_GE (s (k), 0.0f);
+        EXPECT_LE (s (k), 1.0f);
+    }
+}
+
+// ---- the cell -------------------------------------------------------------------------
+
+TEST (HyperGRU, ConstructedEmptyWithOneRow)
+{
+    Cell cell;
+    EXPECT_EQ (cell.batchSize, 1);
+    EXPECT_EQ (cell.stepCount, 0);
+    EXPECT_EQ (cell.hiddenState.size(), 0);
+    EXPECT_EQ (cell.cellInput.size(), 0);
+}
+
+TEST (HyperGRU, ResetSizesAndZeroesStateAndInput)
+{
+    const RandomWeights w (1);
+    Cell cell;
+    cell.outputWeights = w.out;
+    cell.reset (3, 480);
+    EXPECT_EQ (cell.batchSize, 3);
+    EXPECT_EQ (cell.stepCount, 480);
+    cell.cellInput.setConstant (0.7f);
+    cell.forward_cell (cell.cellInput, w.wih, w.whh);
+    ASSERT_FALSE (cell.hiddenState.isZero (0.0f));
+
+    const float* storage = cell.hiddenState.data();
+    cell.reset (3, 960);
+    EXPECT_EQ (cell.hiddenState.data(), storage) << "same row count keeps the storage";
+    EXPECT_TRUE (cell.hiddenState.isZero (0.0f));
+    EXPECT_TRUE (cell.cellInput.isZero (0.0f));
+    EXPECT_EQ (cell.hiddenState.rows(), 3);
+    EXPECT_EQ (cell.hiddenState.cols(), 8);
+
+    cell.reset (12, 960);
+    EXPECT_EQ (cell.hiddenState.rows(), 12);
+    EXPECT_EQ (cell.cellInput.rows(), 12);
+    EXPECT_TRUE (cell.hiddenState.isZero (0.0f));
+}
+
+TEST (HyperGRU, ZeroInputAndStateGiveHalfGatesAndZeroOutput)
+{
+    const RandomWeights w (2);
+    Cell cell;
+    cell.outputWeights = w.out;
+    cell.reset (2, 16);
+    cell.forward_cell (cell.cellInput, w.wih, w.whh);
+
+    EXPECT_TRUE (cell.resetGate.isConstant (0.5f, 0.0f));
+    EXPECT_TRUE (cell.updateGate.isConstant (0.5f, 0.0f));
+    EXPECT_TRUE (cell.candidateState.isZero (0.0f));
+    EXPECT_TRUE (cell.hiddenState.isZero (0.0f));
+    ASSERT_EQ (cell.cellOutput.rows(), 2);
+    ASSERT_EQ (cell.cellOutput.cols(), 1);
+    EXPECT_TRUE (cell.cellOutput.isZero (0.0f));
+}
+
+TEST (HyperGRU, GateScratchHoldsTheLastStepsProducts)
+{
+    const RandomWeights w (3);
+    Cell cell;
+    cell.outputWeights = w.out;
+    cell.reset (2, 16);
+    cell.cellInput << 0.3f, -0.6f;
+    cell.forward_cell (cell.cellInput, w.wih, w.whh);
+    const Eigen::MatrixXf before = cell.hiddenState;
+    cell.cellInput << -0.1f, 0.9f;
+    cell.forward_cell (cell.cellInput, w.wih, w.whh);
+
+    const Eigen::MatrixXf inputGates = cell.cellInput * w.wih;
+    const Eigen::MatrixXf hiddenGates = before * w.whh;
+    EXPECT_TRUE (cell.inputGates.isApprox (inputGates, 1e-6f));
+    EXPECT_TRUE (cell.hiddenGates.isApprox (hiddenGates, 1e-6f));
+    EXPECT_TRUE (cell.resetGate.isApprox (Morvel::sigmoid<float> (inputGates.leftCols (8) + hiddenGates.leftCols (8)), 1e-6f));
+    const Eigen::MatrixXf expectedOutput = cell.hiddenState * w.out;
+    EXPECT_TRUE (cell.cellOutput.isApprox (expectedOutput, 1e-6f));
+}
+
+TEST (HyperGRU, FollowsADoublePrecisionCellOverManySteps)
+{
+    const RandomWeights w (4);
+    Cell cell;
+    cell.outputWeights = w.out;
+    cell.reset (1, 1);
+    Morvel::testing::ReferenceCell reference;
+
+    const auto x = testSignal (20000, 5);
+    double largest = 0.0, largestOutput = 0.0;
+    for (float sample : x)
+    {
+        cell.cellInput (0, 0) = sample;
+        cell.forward_cell (cell.cellInput, w.wih, w.whh);
+        const double expected = reference.step (sample, w.wihVector(), w.whhRowMajor(), w.outVector());
+        largest = std::max (largest, std::abs (cell.cellOutput (0, 0) - expected));
+        largestOutput = std::max (largestOutput, std::abs (expected));
+    }
+    EXPECT_LT (largest, 2e-5) << "float cell drifted from the double-precision one";
+    EXPECT_GT (largestOutput, 0.1) << "the test signal should drive the cell";
+}
+
+// The allocation-free step must give the numbers of the plain step with its temporaries.
+void compareWithLiteral (int rows, unsigned seed)
+{
+    const RandomWeights w (seed);
+    Cell cell;
+    Literal literal;
+    cell.outputWeights = literal.outputWeights = w.out;
+    cell.reset (rows, 1);
+    literal.reset (rows);
+
+    const auto x = testSignal (10000 + 97 * static_cast<std::size_t> (rows), seed);
+    double largest = 0.0;
+    for (std::size_t n = 0; n < 10000; ++n)
+    {
+        for (int r = 0; r < rows; ++r)
+            cell.cellInput (r, 0) = literal.cellInput (r, 0) = x[n + 97 * static_cast<std::size_t> (r)];
+        cell.forward_cell (cell.cellInput, w.wih, w.whh);
+        literal.forward_cell (literal.cellInput, w.wih, w.whh);
+        largest = std::max (largest, static_cast<double> ((cell.cellOutput - literal.cellOutput).cwiseAbs().maxCoeff()));
+    }
+    EXPECT_LT (largest, 1e-6) << rows << " rows";
+    EXPECT_LT ((cell.hiddenState - literal.hiddenState).cwiseAbs().maxCoeff(), 1e-6f);
+}
+
+TEST (HyperGRU, MatchesTheLiteralStepOverTenThousandSteps)
+{
+    for (int rows : { 1, 2, 3, 5, 12 })
+        compareWithLiteral (rows, 40u + static_cast<unsigned> (rows));
+}
+
+TEST (HyperGRU, TwelveRowsAreTwelveIndependentChannels)
+{
+    const RandomWeights w (6);
+    Cell many;
+    many.outputWeights = w.out;
+    many.reset (12, 1);
+    std::vector<Cell> single (12);
+    for (auto& c : single)
+    {
+        c.outputWeights = w.out;
+        c.reset (1, 1);
+    }
+
+    const auto x = testSignal (3000 + 12 * 131, 7);
+    for (std::size_t n = 0; n < 3000; ++n)
+    {
+        for (int r = 0; r < 12; ++r)
+        {
+            const float sample = x[n + 131 * static_cast<std::size_t> (r)];
+            many.cellInput (r, 0) = sample;
+            single[static_cast<std::size_t> (r)].cellInput (0, 0) = sample;
+            single[static_cast<std::size_t> (r)].forward_cell (single[static_cast<std::size_t> (r)].cellInput, w.wih, w.whh);
+        }
+        many.forward_cell (many.cellInput, w.wih, w.whh);
+        for (int r = 0; r < 12; ++r)
+            ASSERT_NEAR (many.cellOutput (r, 0), single[static_cast<std::size_t> (r)].cellOutput (0, 0), 1e-6) << "row " << r << ", step " << n;
+    }
+}
+
+TEST (HyperGRU, ARampAcrossABlockRunsFromOldToNewWeights)
+{
+    const RandomWeights before (8), after (9);
+    std::vector<Eigen::MatrixXf> ihSteps, hhSteps;
+
+    // One-sample block: its only step uses the old weights.
+    Morvel::interpolateMatrix (before.wih, after.wih, 1, ihSteps);
+    Morvel::interpolateMatrix (before.whh, after.whh, 1, hhSteps);
+    Cell ramped, old;
+    ramped.outputWeights = old.outputWeights = before.out;
+    ramped.reset (1, 1);
+    old.reset (1, 1);
+    ramped.cellInput (0, 0) = old.cellInput (0, 0) = 0.4f;
+    ramped.forward_cell (ramped.cellInput, ihSteps[0], hhSteps[0]);
+    old.forward_cell (old.cellInput, before.wih, before.whh);
+    EXPECT_EQ (ramped.cellOutput (0, 0), old.cellOutput (0, 0));
+
+    // Two-sample block: the second step already uses the new weights.
+    Morvel::interpolateMatrix (before.wih, after.wih, 2, ihSteps);
+    Morvel::interpolateMatrix (before.whh, after.whh, 2, hhSteps);
+    Cell reference = old;
+    ramped.forward_cell (ramped.cellInput, ihSteps[1], hhSteps[1]);
+    reference.forward_cell (reference.cellInput, after.wih, after.whh);
+    EXPECT_EQ (ramped.cellOutput (0, 0), reference.cellOutput (0, 0));
+}
+
+TEST (HyperGRU, StaysFiniteAndBoundedUnderExtremeInput)
+{
+    const RandomWeights w (10, 20.0f, 3.0f);
+    Cell cell;
+    cell.outputWeights = w.out;
+    cell.reset (4, 1);
+    for (int n = 0; n < 2000; ++n)
+    {
+        cell.cellInput.setConstant ((n % 2 == 0 ? 1.0f : -1.0f) * 1.0e6f * static_cast<float> (n % 7));
+        cell.forward_cell (cell.cellInput, w.wih, w.whh);
+        ASSERT_TRUE (cell.hiddenState.allFinite());
+        ASSERT_LE (cell.hiddenState.cwiseAbs().maxCoeff(), 1.0f);
+    }
+}
+
+} // namespace
