@@ -24,8 +24,8 @@ def pad_handle():
     centre = 38.0
     yy, xx = np.mgrid[0:152, 0:152].astype(np.float32)
     r = np.hypot((xx + 0.5) / 2 - centre, (yy + 0.5) / 2 - centre)
-    glow = 0.62 * np.exp(-((np.maximum(r - 9.0, 0.0) / 10.0) ** 2))
-    glow *= np.clip((37.5 - r) / 4.0, 0.0, 1.0)
+    glow = 0.85 * np.exp(-((np.maximum(r - 10.0, 0.0) / 13.0) ** 2))
+    glow *= np.clip((37.5 - r) / 5.0, 0.0, 1.0)
     cv.paint_layer(theme.MAGENTA, glow)
     ctx = cv.ctx
     cv.shadow(filler(circle, centre, centre, 11.5), 0.35, 1.6, 0, 1.0, colour=(120, 30, 110))

@@ -196,7 +196,7 @@ def window_mockup(images, **state):
 
 
 # --- contact sheet ---------------------------------------------------------------------
-SHEET_WIDTH = 1880
+SHEET_WIDTH = 1884
 MARGIN, GAP, LABEL_SPACE = 28, 28, 42
 
 
