@@ -202,7 +202,7 @@ def _captions(cv):
     _caption(ctx, "IN", in_well[0] + in_well[2] / 2, CAPTION_BASELINE)
     _caption(ctx, "OUT", out_well[0] + out_well[2] / 2, CAPTION_BASELINE)
     top_x, _ = pad_point(256.0, 0.0)
-    _caption(ctx, "BRIGHT", top_x, 118.0)
+    _caption(ctx, "BRIGHT", top_x, 111.0)
     _caption(ctx, "NEUTRAL", pad_point(92.0, 0)[0], CAPTION_BASELINE)
     _caption(ctx, "DARK", pad_point(512.0 - 92.0, 0)[0], CAPTION_BASELINE)
     mix_x, mix_y = mix_centre()
