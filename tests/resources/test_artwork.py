@@ -176,6 +176,16 @@ class ImageFiles(unittest.TestCase):
         menu = load(54)
         self.assertEqual(tuple(int(v) for v in menu[164, 173]), (239, 243, 249, 255))
 
+    def test_panel_colour(self):
+        """The window's panel, away from the light behind the pad, is the
+        preset menu's colour, so the menu sits on it as part of it."""
+        background = load(64)
+        for x, y in ((25, 300), (880, 300), (30, 540), (640, 30)):
+            with self.subTest(window_point=(x, y)):
+                pixel = background[2 * y, 2 * x]
+                np.testing.assert_allclose(pixel[:3].astype(int), (239, 243, 249), atol=1)
+                self.assertEqual(pixel[3], 255)
+
     def test_no_time_stamps(self):
         """PNGs carry no time chunk, so regenerating gives the same bytes."""
         for name in load_index().values():

@@ -59,15 +59,12 @@ def _panel(cv):
     ctx.set_source_rgba(*rgba(theme.PANEL_EDGE))
     ctx.paint()
     rounded_rect(ctx, 0, 0, width, height, theme.WINDOW_CORNER)
-    ctx.set_source(vertical_gradient(0, height, [
-        (0.0, mix(theme.PANEL, theme.WHITE, 0.30), 1),
-        (0.30, theme.PANEL, 1),
-        (1.0, mix(theme.PANEL, (222, 228, 238), 0.55), 1)]))
+    ctx.set_source_rgba(*rgba(theme.PANEL))
     ctx.fill()
     # a soft light behind the pad, so the eye lands there first
     cx, cy = pad_point(256, 300)
     light = cairo.RadialGradient(cx, cy, 20, cx, cy, 330)
-    light.add_color_stop_rgba(0, *rgba(theme.WHITE, 0.55))
+    light.add_color_stop_rgba(0, *rgba(theme.WHITE, 0.45))
     light.add_color_stop_rgba(1, *rgba(theme.WHITE, 0.0))
     rounded_rect(ctx, 0, 0, width, height, theme.WINDOW_CORNER)
     ctx.set_source(light)
