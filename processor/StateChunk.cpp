@@ -86,6 +86,9 @@ public:
 private:
     struct Name { size_t start = 0, length = 0; };
 
+    // A saved parameter has two attributes; this bounds the duplicate search.
+    static constexpr size_t maxAttributes = 64;
+
     const char* text;
     size_t len;
     size_t pos = 0;
@@ -234,13 +237,25 @@ private:
         return true;
     }
 
-    /** At '<' of an opening tag. Sets selfClosing for "<name ... />". */
+    bool sameName (const Name& a, const Name& b) const
+    {
+        return a.length == b.length && std::memcmp (text + a.start, text + b.start, a.length) == 0;
+    }
+
+    /**
+        At '<' of an opening tag. Sets selfClosing for "<name ... />". A repeated
+        attribute name is refused: the framework keeps both and the parameter tree
+        then binds a parameter to a child that names another.
+    */
     bool readStartTag (Name& name, bool& selfClosing)
     {
         ++pos;
 
         if (! readName (name))
             return false;
+
+        std::array<Name, maxAttributes> attributes {};
+        size_t numAttributes = 0;
 
         for (;;)
         {
@@ -263,8 +278,14 @@ private:
 
             Name attribute;
 
-            if (pos == before || ! readName (attribute))
+            if (pos == before || ! readName (attribute) || numAttributes == maxAttributes)
                 return false;
+
+            for (size_t i = 0; i < numAttributes; ++i)
+                if (sameName (attributes[i], attribute))
+                    return false;
+
+            attributes[numAttributes++] = attribute;
 
             skipBlanks();
 
@@ -291,9 +312,7 @@ private:
         if (depth == 0 || ! readName (name))
             return false;
 
-        const Name& open = openElements[(size_t) depth - 1];
-
-        if (name.length != open.length || std::memcmp (text + name.start, text + open.start, name.length) != 0)
+        if (! sameName (name, openElements[(size_t) depth - 1]))
             return false;
 
         skipBlanks();

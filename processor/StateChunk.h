@@ -37,7 +37,8 @@ public:
     /**
         True when text (len bytes, no zero byte inside) is valid UTF-8 and well-formed
         XML of the plain kind the chunk writer produces: an optional declaration,
-        elements with quoted attributes, character data, comments, the predefined
+        elements with quoted, distinct attributes (at most 64 per element), character
+        data, comments, the predefined
         and numeric character references, elements nested at most maxDepth deep.
         No DOCTYPE (whose entities the framework expands without limit), no CDATA,
         no processing instructions after the declaration.
