@@ -5,7 +5,6 @@ here from the editor's layout, independently of the program that draws the
 images, so a drawing that drifts from the layout fails here.
 """
 
-import math
 import os
 import re
 import unittest

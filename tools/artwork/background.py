@@ -9,7 +9,7 @@ from scipy import ndimage
 
 import pad_geometry
 import theme
-from canvas import (Canvas, SCALE, circle, draw_text, filler, mix, rgba,
+from canvas import (Canvas, SCALE, circle, draw_text, filler, rgba,
                     rounded_rect, vertical_gradient)
 
 SHADE = theme.WELL_SHADE

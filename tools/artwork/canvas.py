@@ -21,11 +21,6 @@ def rgba(colour, alpha=1.0):
     return (r / 255.0, g / 255.0, b / 255.0, alpha)
 
 
-def mix(a, b, t):
-    """Colour between a (t = 0) and b (t = 1)."""
-    return tuple(a[i] + (b[i] - a[i]) * t for i in range(3))
-
-
 class Canvas:
     """An ARGB image of width_px x height_px, addressed in display pixels."""
 

@@ -11,10 +11,8 @@ import numpy as np
 
 import symbols
 import theme
-from canvas import (Canvas, centred_baseline, circle, draw_text, filler, mix,
+from canvas import (Canvas, centred_baseline, circle, draw_text, filler,
                     rgba, rounded_rect, set_font, text_width, vertical_gradient)
-
-SHADE = theme.WELL_SHADE
 
 
 # --- tone pad ----------------------------------------------------------------

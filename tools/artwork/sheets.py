@@ -14,7 +14,6 @@ import cairo
 import numpy as np
 from PIL import Image
 
-import background
 import pad_geometry
 import theme
 from canvas import Canvas, SCALE, draw_text, rgba, save_png
