@@ -6,6 +6,7 @@
 
 #include <BinaryData.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -125,26 +126,209 @@ juce::AudioProcessorEditor* MorvelAudioProcessor::createEditor()
 }
 
 //==============================================================================
+namespace
+{
+/**
+    Largest sample magnitude that enters the chain: +120 dBFS, far above any real
+    programme, yet small enough that the energy sums (a block's squares at up to
+    +20 dB of input gain) and every filter history stay finite.
+*/
+constexpr float inputSampleLimit = 1.0e6f;
+
+/** A parameter value that is not a number (a misbehaving host) counts as the fallback. */
+float finiteOr (float value, float fallback) noexcept
+{
+    return std::isfinite (value) ? value : fallback;
+}
+
+/** Sum of squares in single precision, in ascending sample order. */
+float sumOfSquares (const float* samples, int numSamples) noexcept
+{
+    float sum = 0.0f;
+    for (int i = 0; i < numSamples; ++i)
+        sum += samples[i] * samples[i];
+    return sum;
+}
+
+/**
+    One-pole update of a smoothed block energy: e * E in single precision, the
+    rest in double with e widened, stored as float.
+*/
+float smoothEnergy (float energy, float blockSum, float smoothing) noexcept
+{
+    const float kept = smoothing * energy;
+    return (float) ((double) kept + (1.0 - (double) smoothing) * (double) blockSum);
+}
+
+/**
+    Automatic-gain target: the square root of the energy ratio, limited to the
+    ceiling. With both energies zero the ratio has no value; the channel then keeps
+    its current factor, so nothing undefined reaches the samples and a signal that
+    returns after silence is ramped from where the factor stood, not switched on.
+*/
+float autoGainTarget (float inputEnergy, float outputEnergy, float ceiling, float currentFactor) noexcept
+{
+    const float ratio = inputEnergy / outputEnergy;
+
+    if (std::isnan (ratio))
+        return currentFactor;
+
+    return std::min (std::sqrt (ratio), ceiling);
+}
+} // namespace
+
 void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
+    // A rate that is no rate would make every size below meaningless.
+    if (! (std::isfinite (sampleRate) && sampleRate > 0.0))
+        sampleRate = hostSampleRate;
+
     hostSampleRate = sampleRate;
     numInputChannels = getTotalNumInputChannels();
     numOutputChannels = getTotalNumOutputChannels();
     blockSize = samplesPerBlock;
 
+    chooseRateClass (sampleRate);
+
+    // An empty block size still sizes the chain for one sample: the engines cannot be
+    // built for none, and the first real block re-prepares anyway.
+    modelBlockSize = (int) std::ceil ((double) std::max (1, samplesPerBlock) * modelRate / sampleRate);
+
+    modelBuffer = juce::AudioBuffer<float> (numInputChannels, modelBlockSize);
+    modelBuffer.clear();
+
+    ihSteps.clear();
+    hhSteps.clear();
+
+    resetAndEvaluateModel();
+    fillImpulseResponses();
+
+    const juce::dsp::ProcessSpec modelSpec { modelRate, (juce::uint32) modelBlockSize, 1 };
+    loadImpulseResponsesAndPrepareEngines (modelSpec);
+
+    antiAliasCutoff = hostSampleRate * 0.5;
+    designAntiAliasFilters (modelSpec);
+
+    previousInputGain = decibelsToGain (finiteOr (inputGainRaw->load(), 0.0f));
+    previousOutputGain = decibelsToGain (finiteOr (outputGainRaw->load(), 0.0f));
+
+    prepareMixer (sampleRate);
+
+    setLatencySamples (reportedLatencySamples);
+
+    resizeAutoGainState();
+
+    truePeakMeter.prepare (numOutputChannels, samplesPerBlock);
+}
+
+void MorvelAudioProcessor::chooseRateClass (double sampleRate)
+{
     useHighRateModel = sampleRate > 48000.0;
     modelRate = useHighRateModel ? 192000.0 : 96000.0;
     irLength = useHighRateModel ? 2048 : 1024;
     wetLatencySamples = useHighRateModel ? 513 : 580;
     reportedLatencySamples = useHighRateModel ? 271 : 303;
-    modelBlockSize = (int) std::ceil ((double) samplesPerBlock * modelRate / sampleRate);
+}
 
-    previousInputGain = decibelsToGain (inputGainRaw->load());
-    previousOutputGain = decibelsToGain (outputGainRaw->load());
+void MorvelAudioProcessor::resetAndEvaluateModel()
+{
+    const float k1 = knob1Raw->load();
+    const float k2 = knob2Raw->load();
 
-    setLatencySamples (reportedLatencySamples);
+    activeGru().reset (numInputChannels, modelBlockSize);
+    evaluateActiveSubnet (finiteOr (k1, lastKnob1), finiteOr (k2, lastKnob2));
+}
 
-    truePeakMeter.prepare (numOutputChannels, samplesPerBlock);
+void MorvelAudioProcessor::fillImpulseResponses()
+{
+    // Every channel gets the kernel reversed: sample j is kernel element irLength - 1 - j.
+    const float* kernel = activeConvKernel().data();
+
+    for (int c = 0; c < numInputChannels; ++c)
+    {
+        irBuffers[c] = juce::AudioBuffer<float> (1, irLength);
+        std::reverse_copy (kernel, kernel + irLength, irBuffers[c].getWritePointer (0));
+    }
+}
+
+void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec)
+{
+    // The response is queued before prepare(), which then builds the engine with it
+    // at once: loaded after prepare() it would be built on the engine's background
+    // thread and faded in some 50 ms later, and the first blocks of a session would
+    // play through the engine's placeholder unit impulse, early and unconvolved.
+    for (int c = 0; c < numInputChannels; ++c)
+    {
+        convolvers[c].loadImpulseResponse (std::move (irBuffers[c]), modelRate,
+                                           juce::dsp::Convolution::Stereo::no,
+                                           juce::dsp::Convolution::Trim::no,
+                                           juce::dsp::Convolution::Normalise::no);
+        convolvers[c].prepare (modelSpec);
+        convolvers[c].reset();
+    }
+}
+
+void MorvelAudioProcessor::designAntiAliasFilters (const juce::dsp::ProcessSpec& modelSpec)
+{
+    for (int c = 0; c < numInputChannels; ++c)
+    {
+        auto designed = juce::dsp::FilterDesign<float>::designFIRLowpassKaiserMethod ((float) antiAliasCutoff, modelRate,
+                                                                                     0.05f, -40.0f);
+        *antiAliasFilters[c].state = *designed;
+        antiAliasFilters[c].prepare (modelSpec);
+    }
+}
+
+void MorvelAudioProcessor::prepareMixer (double sampleRate)
+{
+    // The proportion is set before prepare() so that the mixer's ramps end at the
+    // current "Mix": otherwise a session started with a dry setting would open with
+    // a 50 ms fade from the fully wet default.
+    mixer.setWetMixProportion (finiteOr (mixRaw->load(), 100.0f) / 100.0f);
+    mixer.prepare ({ sampleRate, (juce::uint32) modelBlockSize, (juce::uint32) getMainBusNumInputChannels() });
+    mixer.setWetLatency ((float) wetLatencySamples);
+    mixer.reset();
+}
+
+void MorvelAudioProcessor::resizeAutoGainState()
+{
+    const auto channels = (size_t) numInputChannels;
+    inputEnergy.resize (channels, 0.0f);
+    outputEnergy.resize (channels, 0.0f);
+    autoGainFactors.resize (channels, 0.0f);
+}
+
+Morvel::HyperGRU<float, 1, 1, 8>& MorvelAudioProcessor::activeGru() noexcept
+{
+    return useHighRateModel ? highRateGru : standardRateGru;
+}
+
+const Eigen::MatrixXf& MorvelAudioProcessor::activeIhWeights() const noexcept
+{
+    return useHighRateModel ? highRateSubnet.ihWeights : standardRateSubnet.ihWeights;
+}
+
+const Eigen::MatrixXf& MorvelAudioProcessor::activeHhWeights() const noexcept
+{
+    return useHighRateModel ? highRateSubnet.hhWeights : standardRateSubnet.hhWeights;
+}
+
+const Eigen::MatrixXf& MorvelAudioProcessor::activeConvKernel() const noexcept
+{
+    return useHighRateModel ? highRateSubnet.convKernel : standardRateSubnet.convKernel;
+}
+
+void MorvelAudioProcessor::evaluateActiveSubnet (float knob1, float knob2)
+{
+    const float knobs[2] = { knob1, knob2 };
+
+    if (useHighRateModel)
+        highRateSubnet.forward (knobs);
+    else
+        standardRateSubnet.forward (knobs);
+
+    lastKnob1 = knob1;
+    lastKnob2 = knob2;
 }
 
 void MorvelAudioProcessor::releaseResources() {}
@@ -153,18 +337,236 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
 {
     juce::ScopedNoDenormals noDenormals;
 
-    if (bypassRaw->load() >= 0.5f)
+    const int numSamples = buffer.getNumSamples();
+    if (numSamples <= 0)
         return;
 
-    const int numSamples = buffer.getNumSamples();
-    if (numSamples == 0)
+    if (bypassRaw->load() >= 0.5f)
         return;
 
     if (numSamples != blockSize)
         prepareToPlay (hostSampleRate, numSamples);
 
+    const float k1 = knob1Raw->load();
+    const float k2 = knob2Raw->load();
+    const bool useRamp = updateToneModel (finiteOr (k1, lastKnob1), finiteOr (k2, lastKnob2));
+
+    sanitiseInput (buffer);
+    applyGainParameter (buffer, inputGainRaw->load(), previousInputGain);
     truePeakMeter.GetTruePeak (buffer, 0);
+
+    resampleUp (buffer);
+    pushDrySignal (mixRaw->load());
+    measureInputEnergy();
+    convolve();
+    runCell (useRamp);
+    mixWetSignal();
+
+    if (autoGainRaw->load() > 0.5f)
+        applyAutoGain();
+
+    filterAndResampleDown (buffer);
+    applyGainParameter (buffer, outputGainRaw->load(), previousOutputGain);
     truePeakMeter.GetTruePeak (buffer, 1);
+}
+
+bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2)
+{
+    // The ramp matrices of an earlier change stay allocated: the next change with
+    // the same model block size overwrites them in place instead of allocating anew.
+    // The returned flag alone says whether they belong to this block.
+    if (knob1 == lastKnob1 && knob2 == lastKnob2)
+        return false;
+
+    previousIhWeights = activeIhWeights();
+    previousHhWeights = activeHhWeights();
+
+    evaluateActiveSubnet (knob1, knob2);
+
+    Morvel::interpolateMatrix (previousIhWeights, activeIhWeights(), modelBlockSize, ihSteps);
+    Morvel::interpolateMatrix (previousHhWeights, activeHhWeights(), modelBlockSize, hhSteps);
+
+    fillImpulseResponses();
+    queueImpulseResponses();
+    return true;
+}
+
+void MorvelAudioProcessor::queueImpulseResponses()
+{
+    // The engines build the new responses on their own threads and cross-fade to
+    // them a block or more later; queueing does not wait.
+    for (int c = 0; c < numInputChannels; ++c)
+        convolvers[c].loadImpulseResponse (std::move (irBuffers[c]), modelRate,
+                                           juce::dsp::Convolution::Stereo::no,
+                                           juce::dsp::Convolution::Trim::no,
+                                           juce::dsp::Convolution::Normalise::no);
+}
+
+void MorvelAudioProcessor::sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept
+{
+    // A NaN or infinity that reached the chain would stay in the recurrent state,
+    // the energies and the mixer's delay line for good; such samples become silence
+    // and absurdly large ones are limited.
+    if (buffer.hasBeenCleared())
+        return;
+
+    for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+    {
+        float* samples = buffer.getWritePointer (ch);
+
+        for (int i = 0; i < buffer.getNumSamples(); ++i)
+        {
+            const float x = samples[i];
+
+            if (! (std::abs (x) <= inputSampleLimit))
+                samples[i] = std::isfinite (x) ? std::copysign (inputSampleLimit, x) : 0.0f;
+        }
+    }
+}
+
+void MorvelAudioProcessor::applyGainParameter (juce::AudioBuffer<float>& buffer, float gainDb, float& previousGain) noexcept
+{
+    const float gain = std::isfinite (gainDb) ? decibelsToGain (gainDb) : previousGain;
+
+    if (gain == previousGain)
+        buffer.applyGain (gain);
+    else
+        buffer.applyGainRamp (0, buffer.getNumSamples(), previousGain, gain);
+
+    previousGain = gain;
+}
+
+int MorvelAudioProcessor::modelChannelsUpTo (int count) const noexcept
+{
+    return std::max (0, std::min (count, modelBuffer.getNumChannels()));
+}
+
+void MorvelAudioProcessor::resampleUp (const juce::AudioBuffer<float>& buffer)
+{
+    const int n = buffer.getNumSamples();
+    const double ratio = (double) n / (double) modelBlockSize;
+    const int channels = modelChannelsUpTo (std::min (numOutputChannels, buffer.getNumChannels()));
+
+    // Told how many input samples exist, the interpolator reads none beyond the
+    // block even when its accumulated phase asks for one more (it then feeds zero).
+    for (int ch = 0; ch < channels; ++ch)
+        upsamplers[ch].process (ratio, buffer.getReadPointer (ch), modelBuffer.getWritePointer (ch),
+                                modelBlockSize, n, 0);
+}
+
+void MorvelAudioProcessor::pushDrySignal (float mixPercent)
+{
+    if (std::isfinite (mixPercent))
+        mixer.setWetMixProportion (mixPercent / 100.0f);
+
+    if (modelBuffer.getNumChannels() > 0)
+        mixer.pushDrySamples (juce::dsp::AudioBlock<float> (modelBuffer));
+}
+
+void MorvelAudioProcessor::measureInputEnergy()
+{
+    const int channels = modelChannelsUpTo (getTotalNumInputChannels());
+    const int numSamples = modelBuffer.getNumSamples();
+
+    for (int ch = 0; ch < channels; ++ch)
+    {
+        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), numSamples);
+        inputEnergy[(size_t) ch] = smoothEnergy (inputEnergy[(size_t) ch], sum, energySmoothing);
+    }
+}
+
+void MorvelAudioProcessor::convolve()
+{
+    const int channels = modelChannelsUpTo (std::min (getTotalNumInputChannels(), numInputChannels));
+    juce::dsp::AudioBlock<float> block (modelBuffer);
+
+    for (int ch = 0; ch < channels; ++ch)
+    {
+        auto channel = block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize);
+        convolvers[ch].process (juce::dsp::ProcessContextReplacing<float> (channel));
+    }
+}
+
+void MorvelAudioProcessor::runCell (bool useRamp)
+{
+    auto& gru = activeGru();
+    const Eigen::MatrixXf& ihWeights = activeIhWeights();
+    const Eigen::MatrixXf& hhWeights = activeHhWeights();
+
+    const int rows = modelChannelsUpTo (gru.batchSize);
+    const int steps = std::min (gru.stepCount, modelBuffer.getNumSamples());
+    float* const* channels = modelBuffer.getArrayOfWritePointers();
+
+    // A one-sample block still has a two-entry ramp and uses its first entry only.
+    const int lastRampEntry = useRamp ? (int) std::min (ihSteps.size(), hhSteps.size()) - 1 : 0;
+
+    for (int t = 0; t < steps; ++t)
+    {
+        for (int c = 0; c < rows; ++c)
+            gru.cellInput (c, 0) = channels[c][t];
+
+        if (useRamp)
+        {
+            const auto entry = (size_t) std::min (t, lastRampEntry);
+            gru.forward_cell (gru.cellInput, ihSteps[entry], hhSteps[entry]);
+        }
+        else
+        {
+            gru.forward_cell (gru.cellInput, ihWeights, hhWeights);
+        }
+
+        for (int c = 0; c < rows; ++c)
+            channels[c][t] = gru.cellOutput (c, 0);
+    }
+}
+
+void MorvelAudioProcessor::mixWetSignal()
+{
+    if (modelBuffer.getNumChannels() > 0)
+        mixer.mixWetSamples (juce::dsp::AudioBlock<float> (modelBuffer));
+}
+
+void MorvelAudioProcessor::applyAutoGain()
+{
+    const int channels = modelChannelsUpTo (getTotalNumInputChannels());
+    const int numSamples = modelBuffer.getNumSamples();
+
+    for (int ch = 0; ch < channels; ++ch)
+    {
+        const auto c = (size_t) ch;
+        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), numSamples);
+        outputEnergy[c] = smoothEnergy (outputEnergy[c], sum, energySmoothing);
+
+        const float target = autoGainTarget (inputEnergy[c], outputEnergy[c], autoGainCeiling, autoGainFactors[c]);
+
+        if (target == autoGainFactors[c])
+            modelBuffer.applyGain (ch, 0, numSamples, target);
+        else
+            modelBuffer.applyGainRamp (ch, 0, numSamples, autoGainFactors[c], target);
+
+        autoGainFactors[c] = target;
+    }
+}
+
+void MorvelAudioProcessor::filterAndResampleDown (juce::AudioBuffer<float>& buffer)
+{
+    const int n = buffer.getNumSamples();
+    const double ratio = (double) modelBlockSize / (double) n;
+    const int channels = modelChannelsUpTo (std::min (numOutputChannels, buffer.getNumChannels()));
+    const int filteredChannels = std::min (channels, numInputChannels);
+    juce::dsp::AudioBlock<float> block (modelBuffer);
+
+    for (int ch = 0; ch < channels; ++ch)
+    {
+        if (modelBlockSize > n && ch < filteredChannels)
+        {
+            auto channel = block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize);
+            antiAliasFilters[ch].process (juce::dsp::ProcessContextReplacing<float> (channel));
+        }
+
+        downsamplers[ch].process (ratio, modelBuffer.getReadPointer (ch), buffer.getWritePointer (ch),
+                                  n, modelBlockSize, 0);
+    }
 }
 
 //==============================================================================

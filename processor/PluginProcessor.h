@@ -146,5 +146,38 @@ private:
     void loadWeights();
     void lookUpParameters();
 
+    // Preparation stages, in the order prepareToPlay runs them. They allocate, so they
+    // run on a host thread, or on the audio thread only when the block size changes.
+    void chooseRateClass (double sampleRate);
+    void resetAndEvaluateModel();
+    void fillImpulseResponses();
+    void loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec);
+    void designAntiAliasFilters (const juce::dsp::ProcessSpec& modelSpec);
+    void prepareMixer (double sampleRate);
+    void resizeAutoGainState();
+
+    // The active model pair (high or standard rate).
+    Morvel::HyperGRU<float, 1, 1, 8>& activeGru() noexcept;
+    const Eigen::MatrixXf& activeIhWeights() const noexcept;
+    const Eigen::MatrixXf& activeHhWeights() const noexcept;
+    const Eigen::MatrixXf& activeConvKernel() const noexcept;
+    void evaluateActiveSubnet (float knob1, float knob2);
+
+    // Block stages, in the order a block meets them. [audio thread] None of them
+    // blocks; only updateToneModel allocates, and only in a block whose tone controls moved.
+    bool updateToneModel (float knob1, float knob2);
+    void queueImpulseResponses();
+    static void sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept;
+    static void applyGainParameter (juce::AudioBuffer<float>& buffer, float gainDb, float& previousGain) noexcept;
+    void resampleUp (const juce::AudioBuffer<float>& buffer);
+    void pushDrySignal (float mixPercent);
+    void measureInputEnergy();
+    void convolve();
+    void runCell (bool useRamp);
+    void mixWetSignal();
+    void applyAutoGain();
+    void filterAndResampleDown (juce::AudioBuffer<float>& buffer);
+    int modelChannelsUpTo (int count) const noexcept;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvelAudioProcessor)
 };

@@ -1,0 +1,145 @@
+#pragma once
+
+// Helpers shared by the signal-chain tests: a processor with a chosen layout,
+// parameter setting through the parameter objects, block-wise processing of a
+// whole signal, and deterministic test signals.
+
+#include "processor/PluginProcessor.h"
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace chaintest
+{
+using Signal = std::vector<std::vector<float>>; // [channel][sample]
+
+inline std::unique_ptr<MorvelAudioProcessor> makeProcessor (const juce::AudioChannelSet& set)
+{
+    auto p = std::make_unique<MorvelAudioProcessor>();
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add (set);
+    layout.outputBuses.add (set);
+    p->setBusesLayout (layout);
+    return p;
+}
+
+/** Sets a parameter in its own units, as the host or the editor would. */
+inline void setParameter (MorvelAudioProcessor& p, const char* id, float value)
+{
+    auto* parameter = p.parameterState.getParameter (id);
+    parameter->setValueNotifyingHost (parameter->convertTo0to1 (value));
+}
+
+/** Mix 0 or 100 and automatic gain off: the settings under which the chain is linear or purely wet. */
+inline void setMixAndAutoGain (MorvelAudioProcessor& p, float mixPercent, bool autoGain)
+{
+    setParameter (p, "Mix", mixPercent);
+    setParameter (p, "AutoGain", autoGain ? 1.0f : 0.0f);
+}
+
+inline Signal silence (int channels, int samples)
+{
+    return Signal ((size_t) channels, std::vector<float> ((size_t) samples, 0.0f));
+}
+
+/** Uniform noise in +-amplitude, the same on every channel unless perChannel is set. */
+inline Signal noise (int channels, int samples, float amplitude, std::uint32_t seed, bool perChannel = false)
+{
+    Signal s = silence (channels, samples);
+    std::mt19937 rng (seed);
+    std::uniform_real_distribution<float> dist (-amplitude, amplitude);
+
+    for (int ch = 0; ch < channels; ++ch)
+    {
+        if (ch > 0 && ! perChannel)
+        {
+            s[(size_t) ch] = s[0];
+            continue;
+        }
+        for (auto& x : s[(size_t) ch])
+            x = dist (rng);
+    }
+    return s;
+}
+
+/** Runs the signal through the processor in blocks of blockSize (the last one may be shorter). */
+inline Signal process (MorvelAudioProcessor& p, const Signal& input, int blockSize)
+{
+    const int channels = (int) input.size();
+    const int total = channels > 0 ? (int) input[0].size() : 0;
+    Signal output = silence (channels, total);
+    juce::MidiBuffer midi;
+
+    for (int start = 0; start < total; start += blockSize)
+    {
+        const int n = std::min (blockSize, total - start);
+        juce::AudioBuffer<float> buffer (channels, n);
+
+        for (int ch = 0; ch < channels; ++ch)
+            buffer.copyFrom (ch, 0, input[(size_t) ch].data() + start, n);
+
+        p.processBlock (buffer, midi);
+
+        for (int ch = 0; ch < channels; ++ch)
+            std::copy (buffer.getReadPointer (ch), buffer.getReadPointer (ch) + n, output[(size_t) ch].begin() + start);
+    }
+    return output;
+}
+
+/** Processes one block of the given samples in place. */
+inline void processOne (MorvelAudioProcessor& p, juce::AudioBuffer<float>& buffer)
+{
+    juce::MidiBuffer midi;
+    p.processBlock (buffer, midi);
+}
+
+inline bool allFinite (const Signal& s)
+{
+    for (const auto& channel : s)
+        for (float x : channel)
+            if (! std::isfinite (x))
+                return false;
+    return true;
+}
+
+inline float peak (const std::vector<float>& channel)
+{
+    float m = 0.0f;
+    for (float x : channel)
+        m = std::max (m, std::abs (x));
+    return m;
+}
+
+inline double energy (const std::vector<float>& channel, size_t from = 0, size_t to = SIZE_MAX)
+{
+    double e = 0.0;
+    for (size_t i = from; i < std::min (to, channel.size()); ++i)
+        e += (double) channel[i] * channel[i];
+    return e;
+}
+
+/** Energy centroid of a response in samples: where an impulse "arrives". */
+inline double arrival (const std::vector<float>& channel)
+{
+    double weighted = 0.0, total = 0.0;
+    for (size_t i = 0; i < channel.size(); ++i)
+    {
+        const double e = (double) channel[i] * channel[i];
+        weighted += e * (double) i;
+        total += e;
+    }
+    return total > 0.0 ? weighted / total : -1.0;
+}
+
+inline size_t peakIndex (const std::vector<float>& channel)
+{
+    size_t best = 0;
+    for (size_t i = 1; i < channel.size(); ++i)
+        if (std::abs (channel[i]) > std::abs (channel[best]))
+            best = i;
+    return best;
+}
+} // namespace chaintest
