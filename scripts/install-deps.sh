@@ -12,7 +12,7 @@ packages=(
     xvfb xauth lilv-utils sordi lv2-dev
     # resource programs (weights, artwork) and their checks
     python3 python3-numpy python3-scipy python3-matplotlib python3-pil python3-cairo
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-inter
 )
 
 SUDO=""
