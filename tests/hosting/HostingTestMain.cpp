@@ -1,0 +1,11 @@
+#include <gtest/gtest.h>
+
+#include <juce_events/juce_events.h>
+
+// Hosting runs on the message thread, as in a real host.
+int main (int argc, char** argv)
+{
+    testing::InitGoogleTest (&argc, argv);
+    juce::ScopedJuceInitialiser_GUI juce;
+    return RUN_ALL_TESTS();
+}
