@@ -1,8 +1,11 @@
 #include "processor/PluginProcessor.h"
 
+#include <BinaryData.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace
@@ -240,6 +243,24 @@ TEST (ProcessorConstruction, FillsBothModelsFromTheEmbeddedDocuments)
 
     const auto bias = p.highRateWeights["subnet.proj_conv.bias"].get<std::vector<float>>();
     EXPECT_EQ (p.highRateSubnet.convProjection.bias (0, 2047), bias[2047]);
+}
+
+TEST (ProcessorConstruction, EmbedsTheWeightDocumentsByteForByteWithATerminatingZero)
+{
+    const juce::File weights (TESSALINE_SOURCE_DIR "/resources/weights");
+    const std::pair<const char*, std::pair<const char*, int>> documents[] = {
+        { "tone_standard_rate_1024.json", { BinaryData::temp_binary_data_65, BinaryData::temp_binary_data_65Size } },
+        { "tone_high_rate_2048.json", { BinaryData::temp_binary_data_66, BinaryData::temp_binary_data_66Size } },
+    };
+
+    for (const auto& [file, resource] : documents)
+    {
+        juce::MemoryBlock source;
+        ASSERT_TRUE (weights.getChildFile (file).loadFileAsData (source)) << file;
+        ASSERT_EQ ((size_t) resource.second, source.getSize()) << file;
+        EXPECT_EQ (std::memcmp (resource.first, source.getData(), source.getSize()), 0) << file;
+        EXPECT_EQ (resource.first[resource.second], '\0') << file;
+    }
 }
 
 TEST (ProcessorPreparation, SetsLatencyAndMeterForTheRateClass)
