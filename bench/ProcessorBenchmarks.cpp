@@ -77,6 +77,32 @@ void processBlock (benchmark::State& state)
     reportRealTime (state, c);
 }
 
+void processBlockOnADecayingTail (benchmark::State& state)
+{
+    // Digital silence after a loud passage: every history decays towards the
+    // denormal range. With denormals flushed this costs what a loud block costs.
+    const auto& c = blockConfigs[state.range (0)];
+    auto p = makeProcessor (c);
+    const auto loud = noiseBlock (c.set.size(), c.block);
+    juce::AudioBuffer<float> buffer (c.set.size(), c.block);
+    juce::MidiBuffer midi;
+
+    for (int b = 0; b < 50; ++b)
+    {
+        buffer.makeCopyOf (loud, true);
+        p->processBlock (buffer, midi);
+    }
+
+    for (auto _ : state)
+    {
+        for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+            juce::FloatVectorOperations::clear (buffer.getWritePointer (ch), c.block);
+        p->processBlock (buffer, midi);
+        benchmark::DoNotOptimize (buffer.getReadPointer (0));
+    }
+    reportRealTime (state, c);
+}
+
 void processBlockWithToneMove (benchmark::State& state)
 {
     const auto& c = blockConfigs[state.range (0)];
@@ -120,6 +146,7 @@ void construct (benchmark::State& state)
 } // namespace
 
 BENCHMARK (processBlock)->DenseRange (0, 4)->Unit (benchmark::kMicrosecond);
+BENCHMARK (processBlockOnADecayingTail)->Arg (3)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockWithToneMove)->Arg (1)->Arg (2)->Unit (benchmark::kMicrosecond);
 BENCHMARK (prepareToPlay)->Arg (1)->Arg (2)->Unit (benchmark::kMillisecond);
 BENCHMARK (construct)->Unit (benchmark::kMillisecond)->UseRealTime();

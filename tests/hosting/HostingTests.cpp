@@ -189,8 +189,10 @@ TEST_P (HostedPluginTest, EightParametersWithTheirNamesRangesAndDefaults)
 
     // VST3 keeps the processor's order; LV2 lists parameters by their URIs.
     if (GetParam() == Format::vst3)
+    {
         for (size_t i = 0; i < params.size(); ++i)
             EXPECT_EQ (params[i]->getName (100), expectedParameters[i].name);
+    }
 
     for (const auto& expected : expectedParameters)
     {
@@ -274,6 +276,39 @@ TEST_P (HostedPluginTest, ProcessesABlockToFiniteAudio)
     for (int ch = 0; ch < out.getNumChannels(); ++ch)
         for (int i = 0; i < out.getNumSamples(); ++i)
             ASSERT_TRUE (std::isfinite (out.getSample (ch, i))) << ch << " " << i;
+
+    instance->releaseResources();
+}
+
+TEST_P (HostedPluginTest, ProcessesSoundNearTheInputsLevelAtTheDefaults)
+{
+    auto instance = plugin.create();
+    ASSERT_NE (instance, nullptr);
+    setStereo (*instance);
+    instance->prepareToPlay (48000.0, 512);
+
+    // Half a second lets the latency pass and the automatic gain settle; the last
+    // block is measured against the sine's own level.
+    const auto out = processSine (*instance, 48000.0, 512, 48);
+    const double inputRms = 0.25 / std::sqrt (2.0);
+
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        double sum = 0.0;
+        for (int i = 0; i < out.getNumSamples(); ++i)
+        {
+            const float y = out.getSample (ch, i);
+            ASSERT_TRUE (std::isfinite (y)) << ch << " " << i;
+            sum += (double) y * y;
+        }
+
+        // Sound, not silence; and never louder than the automatic gain's ceiling
+        // (a factor of 1.1, +0.83 dB) allows, beyond the filters' ripple.
+        const double levelDb = 20.0 * std::log10 (std::sqrt (sum / out.getNumSamples()) / inputRms);
+        EXPECT_GT (levelDb, -20.0) << "channel " << ch;
+        EXPECT_LT (levelDb, 1.5) << "channel " << ch;
+        std::cout << "[ level ] channel " << ch << ": " << levelDb << " dB against the input\n";
+    }
 
     instance->releaseResources();
 }
