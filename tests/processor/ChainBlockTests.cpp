@@ -392,9 +392,13 @@ TEST (ChainToneMove, TheCellRampsFromExactlyTheOldToExactlyTheNewWeights)
         const auto withOld = referenceHiddenState (*p, freshCell, oldKernel, input, c.block, allOld);
         const float apart = std::max (10.0f * error, 1.0e-6f);
         if (m == 1)
+        {
             EXPECT_LT ((actual - withOld).cwiseAbs().maxCoeff(), 1.0e-5f);
+        }
         else
+        {
             EXPECT_GT ((actual - withOld).cwiseAbs().maxCoeff(), apart);
+        }
 
         if (m == 2)
         {

@@ -356,7 +356,9 @@ TEST (ChainLatency, TheDryPathArrivesAtTheReportedLatencyAt48And96kHz)
             EXPECT_LE (std::abs (peakAt - reported), 1) << rate << " Hz, block " << impulseBlock;
             EXPECT_LE (std::abs (arrival (response) - reported), 1.5) << rate << " Hz, block " << impulseBlock;
             if (impulseBlock == 0)
+            {
                 EXPECT_NEAR (arrival (response), predictedDryArrival (rate, 1024), 0.5) << rate << " Hz";
+            }
             std::cout << "[ latency ] " << rate << " Hz dry, impulse in block " << impulseBlock << ": peak " << peakAt
                       << ", centroid " << arrival (response) << ", reported " << reported << "\n";
         }
