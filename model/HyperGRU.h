@@ -8,6 +8,14 @@
 #include <string>
 #include <vector>
 
+// The packet kernels below name Eigen's SIMD types as template arguments; GCC warns that
+// their alignment attributes are ignored there, which is harmless (Eigen's own headers
+// silence the same warning).
+#if defined(__GNUC__)
+  #pragma GCC diagnostic push
+  #pragma GCC diagnostic ignored "-Wignored-attributes"
+#endif
+
 namespace Morvel
 {
 
@@ -160,14 +168,158 @@ public:
         if (inputGates.rows() != rows || inputGates.cols() != gateWidth || cellOutput.rows() != rows)
             resizeScratch (rows);
 
-        computeInputGates (x.data(), Wih.data(), rows);
-        computeHiddenGates (Whh.data(), rows);
+        if constexpr (rowsFitInLanes)
+        {
+            switch (rows)
+            {
+                case 1: stepRowsInLanes<1> (x.data(), Wih.data(), Whh.data()); return;
+                case 2: stepRowsInLanes<2> (x.data(), Wih.data(), Whh.data()); return;
+                default: break;
+            }
+        }
+
+        forEachRowPacket (rows, [&] (auto rowPacket, Eigen::Index firstRow)
+        {
+            computeGateProducts<decltype (rowPacket)> (x.data(), Wih.data(), Whh.data(), rows, firstRow);
+        });
         applyGates (rows);
-        computeOutput (rows);
+        forEachRowPacket (rows, [&] (auto rowPacket, Eigen::Index firstRow)
+        {
+            computeOutput<decltype (rowPacket)> (rows, firstRow);
+        });
     }
 
 private:
     using FlatArray = Eigen::Map<Eigen::ArrayXf>;
+
+    // ---- one or two rows: each row's values in packet lanes --------------------------
+    //
+    // With few rows a step is one long dependency chain (h -> products -> r -> n -> h'),
+    // so it is the latency of each operation that counts. Here every row keeps its
+    // hidden state, gate products and gates in packet registers from start to end; the
+    // members only receive copies. The recurrent product is computed as packetSize dot
+    // products at a time over contiguous columns of Whh, reduced by one transposition.
+    // The gate arithmetic is Eigen's own packet exp and tanh on exactly the expressions
+    // of the general path, so both paths give the same numbers up to the products'
+    // summation order.
+
+    using Packet = typename Eigen::internal::packet_traits<float>::type;
+    static constexpr int packetSize = Eigen::internal::unpacket_traits<Packet>::size;
+    static constexpr bool rowsFitInLanes = packetSize > 1 && H % packetSize == 0 && gateWidth % packetSize == 0;
+
+    // Row b of a column-major matrix with Stride rows: consecutive columns are Stride apart.
+    template <int Stride>
+    static Packet loadLanes (const float* first)
+    {
+        if constexpr (Stride == 1)
+            return Eigen::internal::ploadu<Packet> (first);
+        else
+            return Eigen::internal::pgather<float, Packet> (first, Stride);
+    }
+
+    template <int Stride>
+    static void storeLanes (float* first, const Packet& values)
+    {
+        if constexpr (Stride == 1)
+            Eigen::internal::pstoreu (first, values);
+        else
+            Eigen::internal::pscatter<float, Packet> (first, values, Stride);
+    }
+
+    // Sums the packets of a block lane by lane in a balanced tree (shorter chain than a row).
+    static Packet sumOfPackets (Eigen::internal::PacketBlock<Packet, packetSize>& block)
+    {
+        for (int width = packetSize / 2; width > 0; width /= 2)
+            for (int c = 0; c < width; ++c)
+                block.packet[c] = Eigen::internal::padd (block.packet[c], block.packet[c + width]);
+        return block.packet[0];
+    }
+
+    template <int G>
+    void stepRowsInLanes (const float* x, const float* wih, const float* whh)
+    {
+        using namespace Eigen::internal;
+        constexpr int hiddenPackets = H / packetSize;
+        constexpr int gatePackets = gateWidth / packetSize;
+        const Packet one = pset1<Packet> (1.0f);
+        const Packet zero = pset1<Packet> (0.0f);
+
+        // Rows are innermost in every stage so that their independent chains interleave.
+        Packet hidden[hiddenPackets][G];
+        for (int q = 0; q < hiddenPackets; ++q)
+            for (int b = 0; b < G; ++b)
+                hidden[q][b] = loadLanes<G> (hiddenState.data() + q * packetSize * G + b);
+
+        Packet ig[gatePackets][G], hg[gatePackets][G];
+        for (int p = 0; p < gatePackets; ++p)
+        {
+            PacketBlock<Packet, packetSize> dots[G];
+            for (int c = 0; c < packetSize; ++c)
+            {
+                const float* column = whh + (p * packetSize + c) * H;
+                for (int b = 0; b < G; ++b)
+                {
+                    Packet partial = pmul (hidden[0][b], ploadu<Packet> (column));
+                    for (int q = 1; q < hiddenPackets; ++q)
+                        partial = padd (partial, pmul (hidden[q][b], ploadu<Packet> (column + q * packetSize)));
+                    dots[b].packet[c] = partial;
+                }
+            }
+
+            const float* inputWeights = wih + p * packetSize * In;
+            for (int b = 0; b < G; ++b)
+            {
+                ptranspose (dots[b]);
+                hg[p][b] = sumOfPackets (dots[b]);
+
+                Packet input = pmul (pset1<Packet> (x[b]), loadLanes<In> (inputWeights));
+                for (int k = 1; k < In; ++k)
+                    input = padd (input, pmul (pset1<Packet> (x[k * G + b]), loadLanes<In> (inputWeights + k)));
+                ig[p][b] = input;
+            }
+        }
+
+        for (int q = 0; q < hiddenPackets; ++q)
+        {
+            const int zq = hiddenPackets + q;
+            const int nq = 2 * hiddenPackets + q;
+            Packet r[G], z[G], n[G];
+            for (int b = 0; b < G; ++b)
+                r[b] = pdiv (one, padd (one, pexp (psub (zero, padd (ig[q][b], hg[q][b])))));
+            for (int b = 0; b < G; ++b)
+                z[b] = pdiv (one, padd (one, pexp (psub (zero, padd (ig[zq][b], hg[zq][b])))));
+            for (int b = 0; b < G; ++b)
+                n[b] = ptanh (padd (pmul (r[b], hg[nq][b]), ig[nq][b]));
+
+            for (int b = 0; b < G; ++b)
+            {
+                hidden[q][b] = padd (pmul (z[b], hidden[q][b]), pmul (psub (one, z[b]), n[b]));
+
+                const int offset = q * packetSize * G + b;
+                storeLanes<G> (resetGate.data() + offset, r[b]);
+                storeLanes<G> (updateGate.data() + offset, z[b]);
+                storeLanes<G> (candidateState.data() + offset, n[b]);
+                storeLanes<G> (hiddenState.data() + offset, hidden[q][b]);
+            }
+        }
+
+        for (int p = 0; p < gatePackets; ++p)
+            for (int b = 0; b < G; ++b)
+            {
+                storeLanes<G> (inputGates.data() + p * packetSize * G + b, ig[p][b]);
+                storeLanes<G> (hiddenGates.data() + p * packetSize * G + b, hg[p][b]);
+            }
+
+        for (int o = 0; o < Out; ++o)
+            for (int b = 0; b < G; ++b)
+            {
+                const float* weights = outputWeights.data() + o * H;
+                Packet products = pmul (hidden[0][b], ploadu<Packet> (weights));
+                for (int q = 1; q < hiddenPackets; ++q)
+                    products = padd (products, pmul (hidden[q][b], ploadu<Packet> (weights + q * packetSize)));
+                cellOutput.data()[o * G + b] = predux (products);
+            }
+    }
 
     void resizeScratch (Eigen::Index rows)
     {
@@ -179,65 +331,73 @@ private:
         cellOutput.resize (rows, Out);
     }
 
-    // inputGates = x * Wih; all matrices column-major, so column j of a rows x k
-    // matrix starts at j * rows.
-    void computeInputGates (const float* x, const float* wih, Eigen::Index rows)
+    // ---- any number of rows: vectorised across rows ------------------------------------
+    //
+    // All matrices are column-major, so within each column the rows are contiguous: a
+    // packet of rows loads each hidden column once and runs through the gate columns
+    // with broadcast weights. Rows that do not fill a packet take a half packet, then
+    // single rows.
+
+    template <typename Kernel>
+    static void forEachRowPacket (Eigen::Index rows, Kernel&& kernel)
     {
-        float* gates = inputGates.data();
+        using HalfPacket = typename Eigen::internal::unpacket_traits<Packet>::half;
+        constexpr int halfSize = Eigen::internal::unpacket_traits<HalfPacket>::size;
+
+        Eigen::Index b = 0;
+        for (; b + packetSize <= rows; b += packetSize)
+            kernel (Packet {}, b);
+        if constexpr (halfSize < packetSize)
+            for (; b + halfSize <= rows; b += halfSize)
+                kernel (HalfPacket {}, b);
+        for (; b < rows; ++b)
+            kernel (0.0f, b);
+    }
+
+    // inputGates = x * Wih and hiddenGates = hiddenState * Whh (the state before the step).
+    template <typename RowPacket>
+    void computeGateProducts (const float* x, const float* wih, const float* whh, Eigen::Index rows, Eigen::Index firstRow)
+    {
+        using namespace Eigen::internal;
+        const float* h = hiddenState.data() + firstRow;
+
+        RowPacket input[In];
+        for (int k = 0; k < In; ++k)
+            input[k] = ploadu<RowPacket> (x + k * rows + firstRow);
+
+        RowPacket hidden[H];
+        for (int i = 0; i < H; ++i)
+            hidden[i] = ploadu<RowPacket> (h + i * rows);
 
         for (int j = 0; j < gateWidth; ++j)
         {
-            float* column = gates + j * rows;
-            const float* weights = wih + j * In;
-
-            for (Eigen::Index b = 0; b < rows; ++b)
-                column[b] = x[b] * weights[0];
-
+            const float* inputWeights = wih + j * In;
+            RowPacket inputSum = pmul (input[0], pset1<RowPacket> (inputWeights[0]));
             for (int k = 1; k < In; ++k)
-                for (Eigen::Index b = 0; b < rows; ++b)
-                    column[b] += x[k * rows + b] * weights[k];
+                inputSum = pmadd (input[k], pset1<RowPacket> (inputWeights[k]), inputSum);
+            pstoreu (inputGates.data() + j * rows + firstRow, inputSum);
+
+            const float* column = whh + j * H;
+            RowPacket hiddenSum = pmul (hidden[0], pset1<RowPacket> (column[0]));
+            for (int i = 1; i < H; ++i)
+                hiddenSum = pmadd (hidden[i], pset1<RowPacket> (column[i]), hiddenSum);
+            pstoreu (hiddenGates.data() + j * rows + firstRow, hiddenSum);
         }
     }
 
-    // hiddenGates = hiddenState * Whh, from the hidden state before the step. Rows are
-    // taken in groups of four, two and one so that a group's hidden values and its
-    // accumulators stay in registers while it runs through the 3H weight columns.
-    void computeHiddenGates (const float* whh, Eigen::Index rows)
+    // cellOutput = hiddenState * outputWeights, from the new hidden state.
+    template <typename RowPacket>
+    void computeOutput (Eigen::Index rows, Eigen::Index firstRow)
     {
-        Eigen::Index b = 0;
-        for (; b + 4 <= rows; b += 4)
-            hiddenGatesForRows<4> (whh, rows, b);
-        for (; b + 2 <= rows; b += 2)
-            hiddenGatesForRows<2> (whh, rows, b);
-        for (; b < rows; ++b)
-            hiddenGatesForRows<1> (whh, rows, b);
-    }
+        using namespace Eigen::internal;
+        const float* h = hiddenState.data() + firstRow;
 
-    template <int Group>
-    void hiddenGatesForRows (const float* __restrict whh, Eigen::Index rows, Eigen::Index firstRow)
-    {
-        const float* __restrict h = hiddenState.data() + firstRow;
-        float* __restrict gates = hiddenGates.data() + firstRow;
-
-        float hidden[H][Group];
-        for (int i = 0; i < H; ++i)
-            for (int g = 0; g < Group; ++g)
-                hidden[i][g] = h[i * rows + g];
-
-        for (int j = 0; j < gateWidth; ++j)
+        for (int o = 0; o < Out; ++o)
         {
-            const float* column = whh + j * H;
-            float sum[Group];
-
-            for (int g = 0; g < Group; ++g)
-                sum[g] = hidden[0][g] * column[0];
-
+            RowPacket sum = pmul (ploadu<RowPacket> (h), pset1<RowPacket> (outputWeights (0, o)));
             for (int i = 1; i < H; ++i)
-                for (int g = 0; g < Group; ++g)
-                    sum[g] += hidden[i][g] * column[i];
-
-            for (int g = 0; g < Group; ++g)
-                gates[j * rows + g] = sum[g];
+                sum = pmadd (ploadu<RowPacket> (h + i * rows), pset1<RowPacket> (outputWeights (i, o)), sum);
+            pstoreu (cellOutput.data() + o * rows + firstRow, sum);
         }
     }
 
@@ -261,24 +421,10 @@ private:
         h = z * h + (1.0f - z) * c;
     }
 
-    // cellOutput = hiddenState * outputWeights, from the new hidden state.
-    void computeOutput (Eigen::Index rows)
-    {
-        const float* h = hiddenState.data();
-        float* y = cellOutput.data();
-
-        for (int o = 0; o < Out; ++o)
-        {
-            float* column = y + o * rows;
-
-            for (Eigen::Index b = 0; b < rows; ++b)
-                column[b] = h[b] * outputWeights (0, o);
-
-            for (int i = 1; i < H; ++i)
-                for (Eigen::Index b = 0; b < rows; ++b)
-                    column[b] += h[i * rows + b] * outputWeights (i, o);
-        }
-    }
 };
 
 } // namespace Morvel
+
+#if defined(__GNUC__)
+  #pragma GCC diagnostic pop
+#endif

@@ -67,9 +67,8 @@ public:
         inputKnob1 = knobs[0];
         inputKnob2 = knobs[1];
 
-        Eigen::Matrix<float, 1, Ctrl> controls;
-        for (int c = 0; c < Ctrl; ++c)
-            controls (0, c) = knobs[c];
+        // The controls enter as they are: no scaling, no clamping.
+        const Eigen::Map<const Eigen::Matrix<float, 1, Ctrl>> controls (knobs);
 
         evaluateActivated (preLayer0, controls);
         evaluateActivated (preLayer2, preLayer0.out);
