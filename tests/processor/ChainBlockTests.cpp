@@ -538,6 +538,36 @@ TEST (ChainBadInput, ParametersThatAreNotNumbersAreIgnored)
     EXPECT_TRUE (std::isfinite (p->previousOutputGain));
 }
 
+TEST (ChainBadInput, MeaninglessPreparationArgumentsAndMismatchedBuffersAreSurvived)
+{
+    auto p = makeProcessor (juce::AudioChannelSet::stereo());
+
+    // No rate keeps the last one; no block size still sizes the chain for a sample.
+    for (double rate : { 0.0, -44100.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity() })
+    {
+        p->prepareToPlay (rate, 0);
+        EXPECT_EQ (p->hostSampleRate, 48000.0);
+        EXPECT_GE (p->modelBlockSize, 1);
+    }
+    p->prepareToPlay (44100.0, -3);
+    EXPECT_EQ (p->hostSampleRate, 44100.0);
+    EXPECT_EQ (p->modelBlockSize, 3);
+
+    // Buffers with fewer or more channels than the prepared layout.
+    for (int channels : { 1, 0, 5 })
+    {
+        juce::AudioBuffer<float> buffer (channels, 128);
+        for (int ch = 0; ch < channels; ++ch)
+            for (int i = 0; i < 128; ++i)
+                buffer.setSample (ch, i, 0.1f * std::sin (0.05f * (float) i));
+
+        processOne (*p, buffer);
+        for (int ch = 0; ch < channels; ++ch)
+            for (int i = 0; i < 128; ++i)
+                ASSERT_TRUE (std::isfinite (buffer.getSample (ch, i)));
+    }
+}
+
 TEST (ChainBadInput, EveryRateAndBlockSizeReadsOnlyItsOwnSamples)
 {
     // Each block's samples sit between NaN guards: a read outside the block would
