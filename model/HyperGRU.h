@@ -284,10 +284,12 @@ private:
             const int zq = hiddenPackets + q;
             const int nq = 2 * hiddenPackets + q;
             Packet r[G], z[G], n[G];
+            // 0 - (ig + hg) equals (0 - ig) - hg exactly (rounding is symmetric), and the
+            // latter takes one operation off the chain that starts at the hidden state.
             for (int b = 0; b < G; ++b)
-                r[b] = pdiv (one, padd (one, pexp (psub (zero, padd (ig[q][b], hg[q][b])))));
+                r[b] = pdiv (one, padd (one, pexp (psub (psub (zero, ig[q][b]), hg[q][b]))));
             for (int b = 0; b < G; ++b)
-                z[b] = pdiv (one, padd (one, pexp (psub (zero, padd (ig[zq][b], hg[zq][b])))));
+                z[b] = pdiv (one, padd (one, pexp (psub (psub (zero, ig[zq][b]), hg[zq][b]))));
             for (int b = 0; b < G; ++b)
                 n[b] = ptanh (padd (pmul (r[b], hg[nq][b]), ig[nq][b]));
 
