@@ -155,18 +155,29 @@ public:
         shapes are the caller's duty. Gate columns 0..H-1 are the reset gate, H..2H-1
         the update gate and 2H..3H-1 the candidate.
 
-        Audio thread. Allocation-free except on the first step after the row count
+        Audio thread. Per row about 4 * H * H multiply-adds and 3 * H exponentials or
+        hyperbolic tangents. Allocation-free except on the first step after the row count
         changed, which sizes the scratch matrices and cellOutput.
+
+        Matrices of the wrong shape (for instance weights taken before the hypernetwork
+        first ran, which are empty) would be read out of bounds; such a step is skipped
+        instead, with silence as its output and the hidden state left as it was.
     */
     void forward_cell (const Eigen::MatrixXf& x, const Eigen::MatrixXf& Wih, const Eigen::MatrixXf& Whh)
     {
         const Eigen::Index rows = hiddenState.rows();
-        eigen_assert (x.rows() == rows && x.cols() == In);
-        eigen_assert (Wih.rows() == In && Wih.cols() == gateWidth);
-        eigen_assert (Whh.rows() == H && Whh.cols() == gateWidth);
+        const bool shapesMatch = x.rows() == rows && x.cols() == In
+                              && Wih.rows() == In && Wih.cols() == gateWidth
+                              && Whh.rows() == H && Whh.cols() == gateWidth;
 
         if (inputGates.rows() != rows || inputGates.cols() != gateWidth || cellOutput.rows() != rows)
             resizeScratch (rows);
+
+        if (! shapesMatch)
+        {
+            cellOutput.setZero();
+            return;
+        }
 
         if constexpr (rowsFitInLanes)
         {

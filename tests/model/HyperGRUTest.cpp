@@ -206,6 +206,25 @@ TEST (HyperGRU, NoRowsIsAValidCell)
     EXPECT_EQ (cell.hiddenState.rows(), 0);
 }
 
+TEST (HyperGRU, WeightsOfTheWrongShapeAreNotReadAndGiveSilence)
+{
+    const RandomWeights w (12);
+    Cell cell;
+    cell.outputWeights = w.out;
+    cell.reset (2, 16);
+    cell.cellInput << 0.5f, -0.5f;
+    cell.forward_cell (cell.cellInput, w.wih, w.whh);
+    const Eigen::MatrixXf state = cell.hiddenState;
+
+    const Eigen::MatrixXf empty;
+    cell.forward_cell (cell.cellInput, empty, empty); // a hypernetwork that never ran
+    EXPECT_TRUE (cell.hiddenState == state);
+    EXPECT_TRUE (cell.cellOutput.isZero (0.0f));
+
+    cell.forward_cell (cell.cellInput, w.wih.transpose(), w.whh);
+    EXPECT_TRUE (cell.hiddenState == state);
+}
+
 TEST (HyperGRU, ZeroInputAndStateGiveHalfGatesAndZeroOutput)
 {
     const RandomWeights w (2);
