@@ -302,10 +302,11 @@ TEST_P (HostedPluginTest, ProcessesSoundNearTheInputsLevelAtTheDefaults)
             sum += (double) y * y;
         }
 
-        // Sound, not silence; and never louder than the automatic gain's ceiling
-        // (a factor of 1.1, +0.83 dB) allows, beyond the filters' ripple.
+        // Sound, near the input's level: the automatic gain matches the energies
+        // and lifts by a factor of 1.1 (+0.83 dB) at most; the default tone's own
+        // equalisation and filters account for the rest.
         const double levelDb = 20.0 * std::log10 (std::sqrt (sum / out.getNumSamples()) / inputRms);
-        EXPECT_GT (levelDb, -20.0) << "channel " << ch;
+        EXPECT_GT (levelDb, -3.0) << "channel " << ch;
         EXPECT_LT (levelDb, 1.5) << "channel " << ch;
         std::cout << "[ level ] channel " << ch << ": " << levelDb << " dB against the input\n";
     }
