@@ -705,3 +705,32 @@ TEST (ChainLongRun, MinutesAt96kHzStayFiniteBoundedAndFreeOfDenormals)
     for (Eigen::Index i = 0; i < h.size(); ++i)
         EXPECT_NE (std::fpclassify (h.data()[i]), FP_SUBNORMAL);
 }
+
+TEST (ChainLevel, AtTheDefaultsTheOutputKeepsTheInputsLevel)
+{
+    // The automatic gain matches the network's output energy to its input's, lifting
+    // by 1.1 (+0.83 dB) at most: after half a second a steady sine comes out at
+    // about the level it went in, at every rate class.
+    for (double rate : { 44100.0, 48000.0, 96000.0, 192000.0 })
+    {
+        auto p = makeProcessor (juce::AudioChannelSet::stereo());
+        p->prepareToPlay (rate, 512);
+
+        const int total = (int) rate;
+        Signal input = silence (2, total);
+        for (int i = 0; i < total; ++i)
+            input[0][(size_t) i] = input[1][(size_t) i] = 0.25f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 440.0 * i / rate);
+
+        const Signal output = process (*p, input, 512);
+        for (size_t ch = 0; ch < 2; ++ch)
+        {
+            const double levelDb = 10.0 * std::log10 (energy (output[ch], (size_t) total / 2) / energy (input[ch], (size_t) total / 2));
+            EXPECT_GT (levelDb, -3.0) << rate << " Hz";
+            EXPECT_LT (levelDb, 1.5) << rate << " Hz";
+            if (ch == 0)
+            {
+                std::cout << "[ level ] " << rate << " Hz: " << levelDb << " dB against the input\n";
+            }
+        }
+    }
+}
