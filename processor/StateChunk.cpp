@@ -443,6 +443,16 @@ bool StateChunk::isFiniteNumber (const juce::String& text)
     if (! s.empty() && s.front() == '+')
         s.erase (0, 1);
 
+    // The framework reads the number again with an int exponent that overflows past
+    // nine digits ("0e9999999999" is zero here and undefined there): keep it short.
+    if (const auto e = s.find_first_of ("eE"); e != std::string::npos)
+    {
+        auto digits = s.find_first_not_of ("+-", e + 1);
+        digits = std::min (s.find_first_not_of ('0', digits), s.size());
+        if (s.size() - digits > 4)
+            return false;
+    }
+
     double value = 0.0;
     const auto [end, error] = std::from_chars (s.data(), s.data() + s.size(), value);
 
