@@ -1,5 +1,6 @@
 // Hypernetwork evaluation and recurrent-cell step, with the plain dynamic-Eigen step
-// beside the allocation-free one so that every run states the speed-up it buys.
+// beside the allocation-free one (as chosen for this processor, and its portable code)
+// so that every run states the speed-up each buys.
 
 #include "model/HyperGRU.h"
 #include "model/Subnet.h"
@@ -11,6 +12,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -107,6 +109,7 @@ void runSteps (benchmark::State& state, Cell& cell, const CellInputs& in, int ro
     state.SetItemsProcessed (state.iterations() * rows);
 }
 
+// The cell as the plug-in runs it: the step chosen for this processor.
 void BM_CellStepOptimised (benchmark::State& state)
 {
     const int rows = static_cast<int> (state.range (0));
@@ -115,6 +118,14 @@ void BM_CellStepOptimised (benchmark::State& state)
     cell.outputWeights = in.outputWeights;
     cell.reset (rows, 512);
     runSteps (state, cell, in, rows);
+}
+
+// The cell's portable code, which processors without a faster step run.
+void BM_CellStepPortable (benchmark::State& state)
+{
+    Morvel::CellStepKernel::forcePortable (true);
+    BM_CellStepOptimised (state);
+    Morvel::CellStepKernel::forcePortable (false);
 }
 
 void BM_CellStepLiteral (benchmark::State& state)
@@ -157,15 +168,21 @@ public:
         for (const auto& [name, nanoseconds] : medians)
             nanosecondsPerStep[name] = nanoseconds;
 
-        for (const int rows : { 1, 2, 12 })
-        {
-            const auto optimised = nanosecondsPerStep.find ("BM_CellStepOptimised/" + std::to_string (rows));
-            const auto literal = nanosecondsPerStep.find ("BM_CellStepLiteral/" + std::to_string (rows));
+        std::printf ("cell step chosen for this processor: %s\n",
+                     Morvel::CellStepKernel::select() == nullptr ? "portable" : "AVX2 and FMA");
 
-            if (optimised != nanosecondsPerStep.end() && literal != nanosecondsPerStep.end() && optimised->second > 0.0)
-                std::printf ("cell step, %2d rows: optimised %8.1f ns, literal %8.1f ns, speed ratio %5.2fx\n",
-                             rows, optimised->second, literal->second, literal->second / optimised->second);
-        }
+        const std::pair<const char*, const char*> variants[] = { { "optimised", "BM_CellStepOptimised/" },
+                                                                 { "portable", "BM_CellStepPortable/" } };
+        for (const auto& [label, prefix] : variants)
+            for (const int rows : { 1, 2, 12 })
+            {
+                const auto optimised = nanosecondsPerStep.find (prefix + std::to_string (rows));
+                const auto literal = nanosecondsPerStep.find ("BM_CellStepLiteral/" + std::to_string (rows));
+
+                if (optimised != nanosecondsPerStep.end() && literal != nanosecondsPerStep.end() && optimised->second > 0.0)
+                    std::printf ("cell step, %2d rows: %-9s %8.1f ns, literal %8.1f ns, speed ratio %5.2fx\n",
+                                 rows, label, optimised->second, literal->second, literal->second / optimised->second);
+            }
     }
 
 private:
@@ -189,6 +206,7 @@ private:
 BENCHMARK_TEMPLATE (BM_HypernetworkForward, 1024);
 BENCHMARK_TEMPLATE (BM_HypernetworkForward, 2048);
 BENCHMARK (BM_CellStepOptimised)->Arg (1)->Arg (2)->Arg (12);
+BENCHMARK (BM_CellStepPortable)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellStepLiteral)->Arg (1)->Arg (2)->Arg (12);
 
 int main (int argc, char** argv)

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "model/CellStepKernel.h"
+
 #include <Eigen/Dense>
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // The packet kernels below name Eigen's SIMD types as template arguments; GCC warns that
@@ -159,6 +162,12 @@ public:
         hyperbolic tangents. Allocation-free except on the first step after the row count
         changed, which sizes the scratch matrices and cellOutput.
 
+        The program is built for the processor family's baseline. On a processor with
+        AVX2 and FMA the float cell with one input, one output and eight hidden units
+        runs CellStepKernel's version of the step instead of the portable code below;
+        both fill the same fields with the same numbers, up to the rounding of fused
+        multiply-adds and the order of the products' sums.
+
         Matrices of the wrong shape (for instance weights taken before the hypernetwork
         first ran, which are empty) would be read out of bounds; such a step is skipped
         instead, with silence as its output and the hidden state left as it was.
@@ -177,6 +186,19 @@ public:
         {
             cellOutput.setZero();
             return;
+        }
+
+        if constexpr (std::is_same_v<T, float> && In == 1 && Out == 1 && H == CellStepKernel::hiddenSize)
+        {
+            // Where the processor offers more than the baseline instruction set, a
+            // version of the step written for it does the same work on the same storage.
+            if (const CellStepKernel::Function step = CellStepKernel::select())
+            {
+                step ({ x.data(), Wih.data(), Whh.data(), outputWeights.data(), hiddenState.data(), cellOutput.data(),
+                        resetGate.data(), updateGate.data(), candidateState.data(), inputGates.data(), hiddenGates.data(),
+                        static_cast<long> (rows) });
+                return;
+            }
         }
 
         if constexpr (rowsFitInLanes)
@@ -203,7 +225,7 @@ public:
 private:
     using FlatArray = Eigen::Map<Eigen::ArrayXf>;
 
-    // ---- one or two rows: each row's values in packet lanes --------------------------
+    // ---- portable code, one or two rows: each row's values in packet lanes ------------
     //
     // With few rows a step is one long dependency chain (h -> products -> r -> n -> h'),
     // so it is the latency of each operation that counts. Here every row keeps its
@@ -344,7 +366,7 @@ private:
         cellOutput.resize (rows, Out);
     }
 
-    // ---- any number of rows: vectorised across rows ------------------------------------
+    // ---- portable code, any number of rows: vectorised across rows ----------------------
     //
     // All matrices are column-major, so within each column the rows are contiguous: a
     // packet of rows loads each hidden column once and runs through the gate columns

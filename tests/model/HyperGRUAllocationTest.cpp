@@ -29,27 +29,34 @@ TEST (HyperGRUAllocation, StepsAllocateNothingAfterTheFirst)
     if (! tessaline::testing::AllocationCounter::isSupported())
         GTEST_SKIP() << "allocations cannot be counted on this platform";
 
-    Morvel::HyperGRU<float, 1, 1, 8> cell;
-    cell.outputWeights.setConstant (0.1f);
     const Eigen::MatrixXf wih = Eigen::MatrixXf::Constant (1, 24, 0.3f);
     const Eigen::MatrixXf whh = Eigen::MatrixXf::Constant (8, 24, -0.2f);
 
-    for (int rows : { 1, 2, 12, 5, 12 })
+    // The step chosen for this processor, then the portable code.
+    for (bool portable : { false, true })
     {
-        cell.reset (rows, 64);
-        cell.cellInput.setConstant (0.5f);
-        cell.forward_cell (cell.cellInput, wih, whh); // sizes the scratch for this row count
+        Morvel::CellStepKernel::forcePortable (portable);
+        Morvel::HyperGRU<float, 1, 1, 8> cell;
+        cell.outputWeights.setConstant (0.1f);
 
-        const auto allocations = countAllocations ([&]
+        for (int rows : { 1, 2, 12, 5, 12 })
         {
-            for (int n = 0; n < 1000; ++n)
+            cell.reset (rows, 64);
+            cell.cellInput.setConstant (0.5f);
+            cell.forward_cell (cell.cellInput, wih, whh); // sizes the scratch for this row count
+
+            const auto allocations = countAllocations ([&]
             {
-                cell.cellInput.setConstant (static_cast<float> (n % 5) * 0.1f);
-                cell.forward_cell (cell.cellInput, wih, whh);
-            }
-        });
-        EXPECT_EQ (allocations, 0u) << rows << " rows";
+                for (int n = 0; n < 1000; ++n)
+                {
+                    cell.cellInput.setConstant (static_cast<float> (n % 5) * 0.1f);
+                    cell.forward_cell (cell.cellInput, wih, whh);
+                }
+            });
+            EXPECT_EQ (allocations, 0u) << rows << " rows" << (portable ? ", portable step" : "");
+        }
     }
+    Morvel::CellStepKernel::forcePortable (false);
 }
 
 TEST (HyperGRUAllocation, ResetWithTheSameRowCountAllocatesNothing)

@@ -161,6 +161,18 @@ TEST (Sigmoid, IsTheLogisticFunctionWithinItsRange)
 
 // ---- the cell -------------------------------------------------------------------------
 
+// Every test of a step runs twice: with the step chosen for this processor, and with
+// the portable code forced.
+class HyperGRUStep : public ::testing::TestWithParam<bool>
+{
+protected:
+    void SetUp() override { Morvel::CellStepKernel::forcePortable (GetParam()); }
+    void TearDown() override { Morvel::CellStepKernel::forcePortable (false); }
+};
+
+INSTANTIATE_TEST_SUITE_P (Kernels, HyperGRUStep, ::testing::Values (false, true),
+                          [] (const ::testing::TestParamInfo<bool>& info) { return info.param ? "Portable" : "ChosenForThisProcessor"; });
+
 TEST (HyperGRU, ConstructedEmptyWithOneRow)
 {
     Cell cell;
@@ -170,7 +182,7 @@ TEST (HyperGRU, ConstructedEmptyWithOneRow)
     EXPECT_EQ (cell.cellInput.size(), 0);
 }
 
-TEST (HyperGRU, ResetSizesAndZeroesStateAndInput)
+TEST_P (HyperGRUStep, ResetSizesAndZeroesStateAndInput)
 {
     const RandomWeights w (1);
     Cell cell;
@@ -196,7 +208,7 @@ TEST (HyperGRU, ResetSizesAndZeroesStateAndInput)
     EXPECT_TRUE (cell.hiddenState.isZero (0.0f));
 }
 
-TEST (HyperGRU, NoRowsIsAValidCell)
+TEST_P (HyperGRUStep, NoRowsIsAValidCell)
 {
     const RandomWeights w (11);
     Cell cell;
@@ -206,7 +218,7 @@ TEST (HyperGRU, NoRowsIsAValidCell)
     EXPECT_EQ (cell.hiddenState.rows(), 0);
 }
 
-TEST (HyperGRU, WeightsOfTheWrongShapeAreNotReadAndGiveSilence)
+TEST_P (HyperGRUStep, WeightsOfTheWrongShapeAreNotReadAndGiveSilence)
 {
     const RandomWeights w (12);
     Cell cell;
@@ -225,7 +237,7 @@ TEST (HyperGRU, WeightsOfTheWrongShapeAreNotReadAndGiveSilence)
     EXPECT_TRUE (cell.hiddenState == state);
 }
 
-TEST (HyperGRU, ZeroInputAndStateGiveHalfGatesAndZeroOutput)
+TEST_P (HyperGRUStep, ZeroInputAndStateGiveHalfGatesAndZeroOutput)
 {
     const RandomWeights w (2);
     Cell cell;
@@ -242,28 +254,49 @@ TEST (HyperGRU, ZeroInputAndStateGiveHalfGatesAndZeroOutput)
     EXPECT_TRUE (cell.cellOutput.isZero (0.0f));
 }
 
-TEST (HyperGRU, GateScratchHoldsTheLastStepsProducts)
+// Each row count takes another layout of the fields in the fast step; every field must
+// hold the last step's values in the cell's column-major shapes.
+TEST_P (HyperGRUStep, FieldsHoldTheLastStepsValues)
 {
     const RandomWeights w (3);
-    Cell cell;
-    cell.outputWeights = w.out;
-    cell.reset (2, 16);
-    cell.cellInput << 0.3f, -0.6f;
-    cell.forward_cell (cell.cellInput, w.wih, w.whh);
-    const Eigen::MatrixXf before = cell.hiddenState;
-    cell.cellInput << -0.1f, 0.9f;
-    cell.forward_cell (cell.cellInput, w.wih, w.whh);
+    for (int rows : { 1, 2, 3, 12 })
+    {
+        Cell cell;
+        cell.outputWeights = w.out;
+        cell.reset (rows, 16);
+        for (int r = 0; r < rows; ++r)
+            cell.cellInput (r, 0) = 0.3f - 0.17f * static_cast<float> (r);
+        cell.forward_cell (cell.cellInput, w.wih, w.whh);
+        const Eigen::MatrixXf before = cell.hiddenState;
+        for (int r = 0; r < rows; ++r)
+            cell.cellInput (r, 0) = -0.1f + 0.23f * static_cast<float> (r);
+        cell.forward_cell (cell.cellInput, w.wih, w.whh);
 
-    const Eigen::MatrixXf inputGates = cell.cellInput * w.wih;
-    const Eigen::MatrixXf hiddenGates = before * w.whh;
-    EXPECT_TRUE (cell.inputGates.isApprox (inputGates, 1e-6f));
-    EXPECT_TRUE (cell.hiddenGates.isApprox (hiddenGates, 1e-6f));
-    EXPECT_TRUE (cell.resetGate.isApprox (Morvel::sigmoid<float> (inputGates.leftCols (8) + hiddenGates.leftCols (8)), 1e-6f));
-    const Eigen::MatrixXf expectedOutput = cell.hiddenState * w.out;
-    EXPECT_TRUE (cell.cellOutput.isApprox (expectedOutput, 1e-6f));
+        const Eigen::MatrixXf inputGates = cell.cellInput * w.wih;
+        const Eigen::MatrixXf hiddenGates = before * w.whh;
+        const Eigen::MatrixXf reset = Morvel::sigmoid<float> (inputGates.leftCols (8) + hiddenGates.leftCols (8));
+        const Eigen::MatrixXf update = Morvel::sigmoid<float> (inputGates.middleCols (8, 8) + hiddenGates.middleCols (8, 8));
+        const Eigen::MatrixXf candidate = (reset.array() * hiddenGates.rightCols (8).array() + inputGates.rightCols (8).array()).tanh().matrix();
+        const Eigen::MatrixXf hidden = (update.array() * before.array() + (1.0f - update.array()) * candidate.array()).matrix();
+        const Eigen::MatrixXf output = hidden * w.out;
+
+        auto expectClose = [rows] (const Eigen::MatrixXf& actual, const Eigen::MatrixXf& expected, const char* field)
+        {
+            ASSERT_EQ (actual.rows(), expected.rows()) << field << ", " << rows << " rows";
+            ASSERT_EQ (actual.cols(), expected.cols()) << field << ", " << rows << " rows";
+            EXPECT_LT ((actual - expected).cwiseAbs().maxCoeff(), 2e-6f) << field << ", " << rows << " rows";
+        };
+        expectClose (cell.inputGates, inputGates, "inputGates");
+        expectClose (cell.hiddenGates, hiddenGates, "hiddenGates");
+        expectClose (cell.resetGate, reset, "resetGate");
+        expectClose (cell.updateGate, update, "updateGate");
+        expectClose (cell.candidateState, candidate, "candidateState");
+        expectClose (cell.hiddenState, hidden, "hiddenState");
+        expectClose (cell.cellOutput, output, "cellOutput");
+    }
 }
 
-TEST (HyperGRU, FollowsADoublePrecisionCellOverManySteps)
+TEST_P (HyperGRUStep, FollowsADoublePrecisionCellOverManySteps)
 {
     const RandomWeights w (4);
     Cell cell;
@@ -309,13 +342,14 @@ void compareWithLiteral (int rows, unsigned seed, const RandomWeights& w)
     EXPECT_LT ((cell.hiddenState - literal.hiddenState).cwiseAbs().maxCoeff(), 1e-6f);
 }
 
-TEST (HyperGRU, MatchesTheLiteralStepOverTenThousandSteps)
+TEST_P (HyperGRUStep, MatchesTheLiteralStepOverTenThousandSteps)
 {
-    for (int rows : { 1, 2, 3, 5, 8, 12 })
+    // Row counts around the fast step's eight-row packets as well as the usual ones.
+    for (int rows : { 1, 2, 3, 5, 7, 8, 9, 12, 16, 17 })
         compareWithLiteral (rows, 40u + static_cast<unsigned> (rows), RandomWeights (40u + static_cast<unsigned> (rows)));
 }
 
-TEST (HyperGRU, MatchesTheLiteralStepWithTheShippedWeights)
+TEST_P (HyperGRUStep, MatchesTheLiteralStepWithTheShippedWeights)
 {
     std::ifstream file (std::string (TESSALINE_RESOURCES_DIR) + "/weights/tone_standard_rate_1024.json");
     ASSERT_TRUE (file) << "standard-rate weight document missing";
@@ -340,7 +374,7 @@ TEST (HyperGRU, MatchesTheLiteralStepWithTheShippedWeights)
     }
 }
 
-TEST (HyperGRU, TwelveRowsAreTwelveIndependentChannels)
+TEST_P (HyperGRUStep, TwelveRowsAreTwelveIndependentChannels)
 {
     const RandomWeights w (6);
     Cell many;
@@ -369,7 +403,7 @@ TEST (HyperGRU, TwelveRowsAreTwelveIndependentChannels)
     }
 }
 
-TEST (HyperGRU, ARampAcrossABlockRunsFromOldToNewWeights)
+TEST_P (HyperGRUStep, ARampAcrossABlockRunsFromOldToNewWeights)
 {
     const RandomWeights before (8), after (9);
     std::vector<Eigen::MatrixXf> ihSteps, hhSteps;
@@ -395,7 +429,7 @@ TEST (HyperGRU, ARampAcrossABlockRunsFromOldToNewWeights)
     EXPECT_EQ (ramped.cellOutput (0, 0), reference.cellOutput (0, 0));
 }
 
-TEST (HyperGRU, StaysFiniteAndBoundedUnderExtremeInput)
+TEST_P (HyperGRUStep, StaysFiniteAndBoundedUnderExtremeInput)
 {
     const RandomWeights w (10, 20.0f, 3.0f);
     Cell cell;
@@ -407,6 +441,90 @@ TEST (HyperGRU, StaysFiniteAndBoundedUnderExtremeInput)
         cell.forward_cell (cell.cellInput, w.wih, w.whh);
         ASSERT_TRUE (cell.hiddenState.allFinite());
         ASSERT_LE (cell.hiddenState.cwiseAbs().maxCoeff(), 1.0f);
+    }
+}
+
+// Far outside the exponential's range the gates saturate, where the fast step forms its
+// powers of two in its own way; it must still give the plain step's numbers there.
+TEST_P (HyperGRUStep, SaturatedGatesMatchTheLiteralStep)
+{
+    const RandomWeights w (13, 20.0f, 3.0f);
+    const float magnitudes[] = { 0.0f, 3.0f, 50.0f, 1.0e4f, 1.0e30f };
+    for (int rows : { 1, 2, 12 })
+    {
+        Cell cell;
+        Literal literal;
+        cell.outputWeights = literal.outputWeights = w.out;
+        cell.reset (rows, 1);
+        literal.reset (rows);
+        for (int n = 0; n < 500; ++n)
+        {
+            for (int r = 0; r < rows; ++r)
+                cell.cellInput (r, 0) = literal.cellInput (r, 0) = ((n + r) % 2 == 0 ? 1.0f : -1.0f) * magnitudes[(n / 3 + r) % 5];
+            cell.forward_cell (cell.cellInput, w.wih, w.whh);
+            literal.forward_cell (literal.cellInput, w.wih, w.whh);
+            ASSERT_LT ((cell.resetGate - literal.resetGate).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows, step " << n;
+            ASSERT_LT ((cell.updateGate - literal.updateGate).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows, step " << n;
+            ASSERT_LT ((cell.cellOutput - literal.cellOutput).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows, step " << n;
+        }
+    }
+}
+
+// ---- the choice of step ---------------------------------------------------------------
+
+#if defined(__x86_64__) || defined(__i386__)
+TEST (CellStepKernel, TheAvx2StepIsChosenExactlyWhereTheProcessorHasIt)
+{
+    __builtin_cpu_init();
+    const bool capable = __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma");
+    EXPECT_EQ (Morvel::CellStepKernel::select() == &Morvel::CellStepKernel::stepAvx2, capable);
+
+    Morvel::CellStepKernel::forcePortable (true);
+    EXPECT_EQ (Morvel::CellStepKernel::select(), nullptr);
+    Morvel::CellStepKernel::forcePortable (false);
+    EXPECT_EQ (Morvel::CellStepKernel::select() == &Morvel::CellStepKernel::stepAvx2, capable);
+}
+#endif
+
+// The fast step's last packet of rows is masked; nothing around the fields may change.
+TEST (CellStepKernel, WritesOnlyInsideTheFields)
+{
+    const auto step = Morvel::CellStepKernel::select();
+    if (step == nullptr)
+        GTEST_SKIP() << "this processor runs the portable step only";
+
+    constexpr std::size_t margin = 16;
+    constexpr float guard = 12345.0f;
+    const RandomWeights w (14);
+
+    for (int rows = 1; rows <= 17; ++rows)
+    {
+        const auto n = static_cast<std::size_t> (rows);
+        // One guarded array per field: margin, the field, margin.
+        auto guarded = [&] (std::size_t size) { return std::vector<float> (size + 2 * margin, guard); };
+        std::vector<float> input = guarded (n), hidden = guarded (8 * n), output = guarded (n), reset = guarded (8 * n),
+                           update = guarded (8 * n), candidate = guarded (8 * n), inputGates = guarded (24 * n),
+                           hiddenGates = guarded (24 * n);
+        for (std::size_t k = 0; k < n; ++k)
+            input[margin + k] = 0.1f * static_cast<float> (k) - 0.5f;
+        for (std::size_t k = 0; k < 8 * n; ++k)
+            hidden[margin + k] = 0.05f * static_cast<float> (k % 11) - 0.25f;
+
+        step ({ input.data() + margin, w.wih.data(), w.whh.data(), w.out.data(), hidden.data() + margin, output.data() + margin,
+                reset.data() + margin, update.data() + margin, candidate.data() + margin, inputGates.data() + margin,
+                hiddenGates.data() + margin, static_cast<long> (rows) });
+
+        for (const auto* field : { &hidden, &output, &reset, &update, &candidate, &inputGates, &hiddenGates })
+        {
+            const std::vector<float>& f = *field;
+            for (std::size_t k = 0; k < margin; ++k)
+            {
+                ASSERT_EQ (f[k], guard) << rows << " rows, before a field";
+                ASSERT_EQ (f[f.size() - 1 - k], guard) << rows << " rows, after a field";
+            }
+            for (std::size_t k = margin; k < f.size() - margin; ++k)
+                ASSERT_NE (f[k], guard) << rows << " rows, element " << k - margin << " not written";
+        }
     }
 }
 

@@ -1,0 +1,39 @@
+#include "model/CellStepKernel.h"
+
+#include <atomic>
+
+namespace Morvel
+{
+namespace
+{
+CellStepKernel::Function detectFastestStep() noexcept
+{
+#if defined(TESSALINE_CELL_STEP_AVX2) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    // The compiler's probe also checks that the operating system saves the AVX registers.
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma"))
+        return &CellStepKernel::stepAvx2;
+#endif
+    return nullptr;
+}
+
+CellStepKernel::Function fastestStep() noexcept
+{
+    static const CellStepKernel::Function detected = detectFastestStep();
+    return detected;
+}
+
+std::atomic<bool> portableForced { false };
+} // namespace
+
+CellStepKernel::Function CellStepKernel::select() noexcept
+{
+    return portableForced.load (std::memory_order_relaxed) ? nullptr : fastestStep();
+}
+
+void CellStepKernel::forcePortable (bool portableOnly) noexcept
+{
+    portableForced.store (portableOnly, std::memory_order_relaxed);
+}
+
+} // namespace Morvel

@@ -1,0 +1,55 @@
+#pragma once
+
+// Deliberately free of Eigen and of the standard library: this header is also compiled
+// into the translation unit built for AVX2, which must not define any inline function
+// that other translation units define too (the linker could keep the AVX2 copy for all).
+
+namespace Morvel
+{
+
+/**
+    The recurrent step of HyperGRU<float, 1, 1, 8> on raw column-major storage, in
+    versions for particular instruction sets, and the choice among them at run time.
+
+    The plug-in itself is built for the x86-64 baseline, so that it runs on every
+    processor and under translation layers; the step, which runs once per sample at
+    the model rate, picks a faster version where the processor has one.
+*/
+struct CellStepKernel
+{
+    static constexpr int hiddenSize = 8;
+    static constexpr int gateWidth = 3 * hiddenSize;
+
+    /** The cell's matrices as column-major arrays with `rows` rows (the row count of
+        the hidden state), the weights in their own layouts (1 x 24, 8 x 24, 8 x 1). */
+    struct Buffers
+    {
+        const float* input;          // rows x 1
+        const float* inputWeights;   // 1 x 24
+        const float* hiddenWeights;  // 8 x 24
+        const float* outputWeights;  // 8 x 1
+        float* hiddenState;          // rows x 8, read and then overwritten
+        float* output;               // rows x 1
+        float* resetGate;            // rows x 8
+        float* updateGate;           // rows x 8
+        float* candidateState;       // rows x 8
+        float* inputGates;           // rows x 24
+        float* hiddenGates;          // rows x 24
+        long rows;
+    };
+
+    using Function = void (*) (const Buffers&) noexcept;
+
+    /** The fastest step this processor can run, or nullptr when none applies and the
+        cell's portable code must do the work. Cheap enough to ask on every step. */
+    static Function select() noexcept;
+
+    /** For tests and measurements: true makes select() answer nullptr, so that the
+        portable code runs on any processor; false restores the normal choice. */
+    static void forcePortable (bool portableOnly) noexcept;
+
+    /** The step with AVX2 and FMA instructions; only for processors that have both. */
+    static void stepAvx2 (const Buffers& buffers) noexcept;
+};
+
+} // namespace Morvel

@@ -1,0 +1,341 @@
+// Compiled with AVX2 and FMA enabled (see model/CMakeLists.txt) and called only after
+// the processor was found to have them. Everything here is internal to this file, and
+// nothing is included that defines inline functions shared with other files.
+
+#include "model/CellStepKernel.h"
+
+#include <immintrin.h>
+
+namespace Morvel
+{
+namespace
+{
+using Buffers = CellStepKernel::Buffers;
+constexpr int H = CellStepKernel::hiddenSize;
+constexpr int gateWidth = CellStepKernel::gateWidth;
+
+inline __m256 broadcast (float value) { return _mm256_set1_ps (value); }
+
+// min and max return their second operand when either is NaN, so a NaN passes through
+// the clamp as it does in the portable code.
+inline __m256 clamp (__m256 v, float low, float high)
+{
+    return _mm256_max_ps (broadcast (low), _mm256_min_ps (broadcast (high), v));
+}
+
+// ---- the portable code's exponential and hyperbolic tangent, on eight lanes ------------
+//
+// Same range reduction, polynomials, coefficients and clamps as the vectorised float
+// functions of the linear-algebra library the portable code uses, so both give the same
+// values to within the rounding of fused multiply-adds.
+//
+// Each function works in place on N independent vectors, one operation at a time across
+// all of them: the compiler keeps that order, so the processor sees N chains side by side
+// instead of one long chain after another.
+
+#define TESSALINE_EACH(n, count) _Pragma ("GCC unroll 16") for (int n = 0; n < (count); ++n)
+
+// exp(v): v = m ln 2 + r with |r| <= ln 2 / 2, exp(r) by a polynomial, times 2^m.
+// 2^m is formed directly from m limited to the normal exponents: it differs from the
+// exact scaling only where exp(v) is above 1e38 or below 1e-38, which the logistic
+// function turns into 0 or 1 either way.
+template <int N>
+inline void exponential (__m256 (&v)[N])
+{
+    __m256 m[N], r[N], r2[N], y[N], y1[N];
+    TESSALINE_EACH (n, N) v[n] = clamp (v[n], -88.723f, 88.723f);
+    TESSALINE_EACH (n, N) m[n] = _mm256_fmadd_ps (v[n], broadcast (1.44269504088896341f), broadcast (0.5f));
+    TESSALINE_EACH (n, N) m[n] = _mm256_round_ps (m[n], _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    TESSALINE_EACH (n, N) r[n] = _mm256_fmadd_ps (m[n], broadcast (-0.693359375f), v[n]);
+    TESSALINE_EACH (n, N) r[n] = _mm256_fmadd_ps (m[n], broadcast (2.12194440e-4f), r[n]);
+
+    TESSALINE_EACH (n, N) r2[n] = _mm256_mul_ps (r[n], r[n]);
+    TESSALINE_EACH (n, N) y[n] = _mm256_fmadd_ps (broadcast (1.9875691500E-4f), r[n], broadcast (1.3981999507E-3f));
+    TESSALINE_EACH (n, N) y1[n] = _mm256_fmadd_ps (broadcast (4.1665795894E-2f), r[n], broadcast (1.6666665459E-1f));
+    TESSALINE_EACH (n, N) y[n] = _mm256_fmadd_ps (y[n], r[n], broadcast (8.3334519073E-3f));
+    TESSALINE_EACH (n, N) y1[n] = _mm256_fmadd_ps (y1[n], r[n], broadcast (5.0000001201E-1f));
+    TESSALINE_EACH (n, N) y[n] = _mm256_fmadd_ps (y[n], _mm256_mul_ps (r2[n], r[n]), y1[n]);
+    TESSALINE_EACH (n, N) y[n] = _mm256_fmadd_ps (y[n], r2[n], _mm256_add_ps (r[n], broadcast (1.0f)));
+
+    TESSALINE_EACH (n, N)
+    {
+        __m256i exponent = _mm256_cvttps_epi32 (m[n]);
+        exponent = _mm256_min_epi32 (_mm256_max_epi32 (exponent, _mm256_set1_epi32 (-126)), _mm256_set1_epi32 (127));
+        const __m256i scaleBits = _mm256_slli_epi32 (_mm256_add_epi32 (exponent, _mm256_set1_epi32 (127)), 23);
+        v[n] = _mm256_mul_ps (y[n], _mm256_castsi256_ps (scaleBits));
+    }
+}
+
+// 1 / (1 + exp(v)) in place: the logistic function of the negated values.
+template <int N>
+inline void logisticOfNegated (__m256 (&v)[N])
+{
+    const __m256 one = broadcast (1.0f);
+    exponential (v);
+    TESSALINE_EACH (n, N) v[n] = _mm256_div_ps (one, _mm256_add_ps (one, v[n]));
+}
+
+// tanh by a 13/6-degree rational function on the clamped argument; near zero the
+// argument itself. The clamp is the one for fused multiply-adds (where the rational
+// function reaches exactly 1).
+template <int N>
+inline void hyperbolicTangent (__m256 (&v)[N])
+{
+    __m256 tiny[N], x2[N], p[N], q[N];
+    TESSALINE_EACH (n, N) tiny[n] = _mm256_cmp_ps (_mm256_andnot_ps (broadcast (-0.0f), v[n]), broadcast (0.0004f), _CMP_LT_OQ);
+    TESSALINE_EACH (n, N) v[n] = clamp (v[n], -7.99881172180175781f, 7.99881172180175781f);
+    TESSALINE_EACH (n, N) x2[n] = _mm256_mul_ps (v[n], v[n]);
+
+    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], broadcast (-2.76076847742355e-16f), broadcast (2.00018790482477e-13f));
+    TESSALINE_EACH (n, N) q[n] = _mm256_fmadd_ps (x2[n], broadcast (1.19825839466702e-06f), broadcast (1.18534705686654e-04f));
+    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (-8.60467152213735e-11f));
+    TESSALINE_EACH (n, N) q[n] = _mm256_fmadd_ps (x2[n], q[n], broadcast (2.26843463243900e-03f));
+    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (5.12229709037114e-08f));
+    TESSALINE_EACH (n, N) q[n] = _mm256_fmadd_ps (x2[n], q[n], broadcast (4.89352518554385e-03f));
+    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (1.48572235717979e-05f));
+    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (6.37261928875436e-04f));
+    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (4.89352455891786e-03f));
+    TESSALINE_EACH (n, N) p[n] = _mm256_mul_ps (v[n], p[n]);
+
+    TESSALINE_EACH (n, N) v[n] = _mm256_blendv_ps (_mm256_div_ps (p[n], q[n]), v[n], tiny[n]);
+}
+
+// ---- one or two rows: a row's eight hidden units in the eight lanes --------------------
+//
+// Here a step is one long dependency chain from the hidden state back to itself, so the
+// aim is a short chain: the recurrent product is a tree of multiply-adds over broadcast
+// hidden values and rows of the recurrent weights, which the weights' column-major
+// layout gives only after a transposition (it depends on the weights alone and so runs
+// beside the chain).
+
+// out[i] = row i of an 8 x 8 column-major block, i.e. lane k holds block[k * 8 + i].
+inline void transposeBlock (const float* block, __m256 (&out)[H])
+{
+    __m256 t[8];
+    for (int k = 0; k < 4; ++k)
+    {
+        t[k] = _mm256_insertf128_ps (_mm256_castps128_ps256 (_mm_loadu_ps (block + k * H)),
+                                     _mm_loadu_ps (block + (k + 4) * H), 1);
+        t[k + 4] = _mm256_insertf128_ps (_mm256_castps128_ps256 (_mm_loadu_ps (block + k * H + 4)),
+                                         _mm_loadu_ps (block + (k + 4) * H + 4), 1);
+    }
+
+    for (int half = 0; half < 2; ++half)
+    {
+        const __m256* s = t + 4 * half;
+        const __m256 low01 = _mm256_unpacklo_ps (s[0], s[1]);
+        const __m256 high01 = _mm256_unpackhi_ps (s[0], s[1]);
+        const __m256 low23 = _mm256_unpacklo_ps (s[2], s[3]);
+        const __m256 high23 = _mm256_unpackhi_ps (s[2], s[3]);
+        out[4 * half + 0] = _mm256_shuffle_ps (low01, low23, _MM_SHUFFLE (1, 0, 1, 0));
+        out[4 * half + 1] = _mm256_shuffle_ps (low01, low23, _MM_SHUFFLE (3, 2, 3, 2));
+        out[4 * half + 2] = _mm256_shuffle_ps (high01, high23, _MM_SHUFFLE (1, 0, 1, 0));
+        out[4 * half + 3] = _mm256_shuffle_ps (high01, high23, _MM_SHUFFLE (3, 2, 3, 2));
+    }
+}
+
+// G rows of a column-major matrix with G rows and 8 columns, as one vector per row.
+template <int G>
+inline void loadRows (const float* source, __m256 (&rows)[G])
+{
+    if constexpr (G == 1)
+    {
+        rows[0] = _mm256_loadu_ps (source);
+    }
+    else
+    {
+        static_assert (G == 2);
+        const __m256 a = _mm256_loadu_ps (source);
+        const __m256 b = _mm256_loadu_ps (source + 8);
+        rows[0] = _mm256_castpd_ps (_mm256_permute4x64_pd (
+            _mm256_castps_pd (_mm256_shuffle_ps (a, b, _MM_SHUFFLE (2, 0, 2, 0))), _MM_SHUFFLE (3, 1, 2, 0)));
+        rows[1] = _mm256_castpd_ps (_mm256_permute4x64_pd (
+            _mm256_castps_pd (_mm256_shuffle_ps (a, b, _MM_SHUFFLE (3, 1, 3, 1))), _MM_SHUFFLE (3, 1, 2, 0)));
+    }
+}
+
+template <int G>
+inline void storeRows (float* destination, const __m256* rows)
+{
+    if constexpr (G == 1)
+    {
+        _mm256_storeu_ps (destination, rows[0]);
+    }
+    else
+    {
+        static_assert (G == 2);
+        const __m256 low = _mm256_unpacklo_ps (rows[0], rows[1]);
+        const __m256 high = _mm256_unpackhi_ps (rows[0], rows[1]);
+        _mm256_storeu_ps (destination, _mm256_permute2f128_ps (low, high, 0x20));
+        _mm256_storeu_ps (destination + 8, _mm256_permute2f128_ps (low, high, 0x31));
+    }
+}
+
+inline float sumOfLanes (__m256 v)
+{
+    __m128 s = _mm_add_ps (_mm256_castps256_ps128 (v), _mm256_extractf128_ps (v, 1));
+    s = _mm_add_ps (s, _mm_movehl_ps (s, s));
+    s = _mm_add_ss (s, _mm_movehdup_ps (s));
+    return _mm_cvtss_f32 (s);
+}
+
+template <int G>
+void stepRowsInLanes (const Buffers& c) noexcept
+{
+    __m256 weightRows[3][H];
+    for (int g = 0; g < 3; ++g)
+        transposeBlock (c.hiddenWeights + g * H * H, weightRows[g]);
+
+    __m256 previous[G];
+    loadRows<G> (c.hiddenState, previous);
+
+    // Products by group and row: [g * G + b].
+    __m256 input[3 * G], recurrent[3 * G];
+    for (int g = 0; g < 3; ++g)
+        for (int b = 0; b < G; ++b)
+        {
+            input[g * G + b] = _mm256_mul_ps (broadcast (c.input[b]), _mm256_loadu_ps (c.inputWeights + g * H));
+
+            const float* h = c.hiddenState + b; // h(b, i) is h[i * G]
+            __m256 pairs[4];
+            for (int p = 0; p < 4; ++p)
+                pairs[p] = _mm256_fmadd_ps (_mm256_broadcast_ss (h + (2 * p + 1) * G), weightRows[g][2 * p + 1],
+                                            _mm256_mul_ps (_mm256_broadcast_ss (h + 2 * p * G), weightRows[g][2 * p]));
+            recurrent[g * G + b] = _mm256_add_ps (_mm256_add_ps (pairs[0], pairs[1]), _mm256_add_ps (pairs[2], pairs[3]));
+        }
+
+    // Reset gates of all rows, then update gates: [0, G) and [G, 2G).
+    __m256 gates[2 * G];
+    const __m256 zero = _mm256_setzero_ps();
+    TESSALINE_EACH (n, 2 * G) gates[n] = _mm256_sub_ps (_mm256_sub_ps (zero, input[n]), recurrent[n]);
+    logisticOfNegated (gates);
+
+    __m256 candidate[G], hidden[G];
+    TESSALINE_EACH (b, G) candidate[b] = _mm256_fmadd_ps (gates[b], recurrent[2 * G + b], input[2 * G + b]);
+    hyperbolicTangent (candidate);
+    TESSALINE_EACH (b, G) hidden[b] = _mm256_fmadd_ps (_mm256_sub_ps (broadcast (1.0f), gates[G + b]), candidate[b],
+                                                      _mm256_mul_ps (gates[G + b], previous[b]));
+
+    storeRows<G> (c.hiddenState, hidden);
+    storeRows<G> (c.resetGate, gates);
+    storeRows<G> (c.updateGate, gates + G);
+    storeRows<G> (c.candidateState, candidate);
+    for (int g = 0; g < 3; ++g)
+    {
+        storeRows<G> (c.inputGates + g * H * G, input + g * G);
+        storeRows<G> (c.hiddenGates + g * H * G, recurrent + g * G);
+    }
+
+    const __m256 outputWeights = _mm256_loadu_ps (c.outputWeights);
+    for (int b = 0; b < G; ++b)
+        c.output[b] = sumOfLanes (_mm256_mul_ps (hidden[b], outputWeights));
+}
+
+// ---- more rows: eight rows in the eight lanes -----------------------------------------
+//
+// Columns of the column-major matrices hold the rows contiguously, so a packet of eight
+// rows loads and stores whole columns and takes the weights as broadcast scalars. The
+// last packet of a row count that is not a multiple of eight is masked.
+
+struct WholePacket
+{
+    static __m256 load (const float* p) { return _mm256_loadu_ps (p); }
+    static void store (float* p, __m256 v) { _mm256_storeu_ps (p, v); }
+};
+
+struct PartialPacket
+{
+    __m256i mask;
+
+    explicit PartialPacket (long count)
+        : mask (_mm256_cmpgt_epi32 (_mm256_set1_epi32 (static_cast<int> (count)), _mm256_setr_epi32 (0, 1, 2, 3, 4, 5, 6, 7)))
+    {
+    }
+
+    __m256 load (const float* p) const { return _mm256_maskload_ps (p, mask); }
+    void store (float* p, __m256 v) const { _mm256_maskstore_ps (p, mask, v); }
+};
+
+// Each stage takes a few columns at a time side by side: the columns are independent,
+// so the processor overlaps their long chains of multiply-adds, exp and tanh.
+template <typename Packet>
+void stepRowPacket (const Buffers& c, long first, const Packet& packet) noexcept
+{
+    constexpr int side = 4; // columns side by side
+    const long rows = c.rows;
+    auto column = [rows, first] (float* matrix, int j) { return matrix + j * rows + first; };
+
+    // The products, from the hidden state before the step.
+    __m256 previous[H];
+    for (int i = 0; i < H; ++i)
+        previous[i] = packet.load (c.hiddenState + i * rows + first);
+    const __m256 x = packet.load (c.input + first);
+
+    for (int j = 0; j < gateWidth; j += side)
+    {
+        const float* weights = c.hiddenWeights + j * H;
+        __m256 sums[side];
+        TESSALINE_EACH (s, side) sums[s] = _mm256_mul_ps (previous[0], broadcast (weights[s * H]));
+        for (int i = 1; i < H; ++i)
+            TESSALINE_EACH (s, side) sums[s] = _mm256_fmadd_ps (previous[i], broadcast (weights[s * H + i]), sums[s]);
+        TESSALINE_EACH (s, side)
+        {
+            packet.store (column (c.hiddenGates, j + s), sums[s]);
+            packet.store (column (c.inputGates, j + s), _mm256_mul_ps (x, broadcast (c.inputWeights[j + s])));
+        }
+    }
+
+    // The reset and update gates.
+    const __m256 zero = _mm256_setzero_ps();
+    for (int j = 0; j < 2 * H; j += side)
+    {
+        __m256 gates[side];
+        TESSALINE_EACH (s, side) gates[s] = _mm256_sub_ps (_mm256_sub_ps (zero, packet.load (column (c.inputGates, j + s))),
+                                                           packet.load (column (c.hiddenGates, j + s)));
+        logisticOfNegated (gates);
+        TESSALINE_EACH (s, side) packet.store (j < H ? column (c.resetGate, j + s) : column (c.updateGate, j + s - H), gates[s]);
+    }
+
+    // The candidate, the new hidden state and the output.
+    const __m256 one = broadcast (1.0f);
+    __m256 output = _mm256_setzero_ps();
+    for (int k = 0; k < H; k += side)
+    {
+        __m256 candidate[side];
+        TESSALINE_EACH (s, side) candidate[s] = _mm256_fmadd_ps (packet.load (column (c.resetGate, k + s)),
+                                                                 packet.load (column (c.hiddenGates, 2 * H + k + s)),
+                                                                 packet.load (column (c.inputGates, 2 * H + k + s)));
+        hyperbolicTangent (candidate);
+        TESSALINE_EACH (s, side)
+        {
+            const __m256 update = packet.load (column (c.updateGate, k + s));
+            const __m256 hidden = _mm256_fmadd_ps (_mm256_sub_ps (one, update), candidate[s], _mm256_mul_ps (update, previous[k + s]));
+            packet.store (column (c.candidateState, k + s), candidate[s]);
+            packet.store (column (c.hiddenState, k + s), hidden);
+            output = _mm256_fmadd_ps (hidden, broadcast (c.outputWeights[k + s]), output);
+        }
+    }
+    packet.store (c.output + first, output);
+}
+
+} // namespace
+
+void CellStepKernel::stepAvx2 (const Buffers& c) noexcept
+{
+    switch (c.rows)
+    {
+        case 1: stepRowsInLanes<1> (c); return;
+        case 2: stepRowsInLanes<2> (c); return;
+        default: break;
+    }
+
+    long first = 0;
+    for (; first + 8 <= c.rows; first += 8)
+        stepRowPacket (c, first, WholePacket {});
+    if (first < c.rows)
+        stepRowPacket (c, first, PartialPacket (c.rows - first));
+}
+
+#undef TESSALINE_EACH
+
+} // namespace Morvel
