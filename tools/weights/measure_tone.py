@@ -352,7 +352,7 @@ def write_report(results, files):
     add("")
     add("- Equaliser: linear phase with the dry path's delay (580 samples at 96 kHz, 513 at 192 kHz), "
         "magnitude in dB `k1 * DARK(f) + k2 * BRIGHT(f)`, from analogue prototypes (the same curve at "
-        "both rates). DARK: high shelf -9 dB at 2.2 kHz (Q 0.707) + bell +2.5 dB at 220 Hz (Q 1). "
+        "both rates). DARK: high shelf -9 dB at 2.2 kHz (Q 0.707) + bell +2.5 dB at 220 Hz (Q 0.7). "
         "BRIGHT: high shelf +7 dB at 4.5 kHz (Q 0.707) + bell +1.5 dB at 2.8 kHz (Q 1) + low shelf "
         "-2.5 dB at 180 Hz (Q 0.707).")
     add("- Saturation: applied to each model-rate sample v of the equalised signal, "
