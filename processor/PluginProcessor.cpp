@@ -341,7 +341,9 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
     if (numSamples <= 0)
         return;
 
-    if (bypassRaw->load() >= 0.5f)
+    // Tested as "not below one half", so that a value that is no number (a host
+    // misbehaving) passes the block through rather than processing it.
+    if (! (bypassRaw->load() < 0.5f))
         return;
 
     if (numSamples != blockSize)

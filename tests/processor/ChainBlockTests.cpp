@@ -116,6 +116,19 @@ TEST (ChainBlock, ABypassedBlockComesBackUntouchedAndTheChainContinuesAsBefore)
     expectIdentical (process (*a, tail, 256), process (*b, tail, 256));
 }
 
+TEST (ChainBlock, ABypassValueThatIsNotANumberCountsAsOn)
+{
+    auto p = makeProcessor (juce::AudioChannelSet::stereo());
+    p->prepareToPlay (48000.0, 256);
+    process (*p, noise (2, 512, 0.3f, 10), 256);
+
+    p->bypassRaw->store (std::numeric_limits<float>::quiet_NaN());
+    const ChainSnapshot before (*p);
+    const Signal input = noise (2, 256, 0.4f, 11, true);
+    expectIdentical (process (*p, input, 256), input);
+    EXPECT_TRUE (ChainSnapshot (*p) == before);
+}
+
 TEST (ChainBlock, AToneMoveWhileBypassedRampsFromTheLastEvaluatedWeights)
 {
     auto p = makeProcessor (juce::AudioChannelSet::stereo());
