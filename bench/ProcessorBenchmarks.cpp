@@ -60,56 +60,67 @@ void reportRealTime (benchmark::State& state, const Config& c)
     state.SetLabel (c.name);
 }
 
-void processBlock (benchmark::State& state)
+/** A prepared processor, a block of noise to feed it and the buffer it processes in place. */
+struct BlockRun
 {
-    const auto& c = blockConfigs[state.range (0)];
-    auto p = makeProcessor (c);
-    const auto source = noiseBlock (c.set.size(), c.block);
-    juce::AudioBuffer<float> buffer (c.set.size(), c.block);
-    juce::MidiBuffer midi;
+    explicit BlockRun (const Config& c)
+        : config (c),
+          processor (makeProcessor (c)),
+          source (noiseBlock (c.set.size(), c.block)),
+          buffer (c.set.size(), c.block)
+    {
+    }
 
-    for (auto _ : state)
+    void processNoise()
     {
         buffer.makeCopyOf (source, true);
-        p->processBlock (buffer, midi);
+        process();
+    }
+
+    void process()
+    {
+        processor->processBlock (buffer, midi);
         benchmark::DoNotOptimize (buffer.getReadPointer (0));
     }
-    reportRealTime (state, c);
+
+    const Config& config;
+    std::unique_ptr<MorvelAudioProcessor> processor;
+    const juce::AudioBuffer<float> source;
+    juce::AudioBuffer<float> buffer;
+    juce::MidiBuffer midi;
+};
+
+void processBlock (benchmark::State& state)
+{
+    BlockRun run (blockConfigs[state.range (0)]);
+
+    for (auto _ : state)
+        run.processNoise();
+    reportRealTime (state, run.config);
 }
 
 void processBlockOnADecayingTail (benchmark::State& state)
 {
     // Digital silence after a loud passage: every history decays towards the
     // denormal range. With denormals flushed this costs what a loud block costs.
-    const auto& c = blockConfigs[state.range (0)];
-    auto p = makeProcessor (c);
-    const auto loud = noiseBlock (c.set.size(), c.block);
-    juce::AudioBuffer<float> buffer (c.set.size(), c.block);
-    juce::MidiBuffer midi;
+    BlockRun run (blockConfigs[state.range (0)]);
 
     for (int b = 0; b < 50; ++b)
-    {
-        buffer.makeCopyOf (loud, true);
-        p->processBlock (buffer, midi);
-    }
+        run.processNoise();
 
     for (auto _ : state)
     {
-        for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
-            juce::FloatVectorOperations::clear (buffer.getWritePointer (ch), c.block);
-        p->processBlock (buffer, midi);
-        benchmark::DoNotOptimize (buffer.getReadPointer (0));
+        // Zeros written, not the buffer marked silent: the chain must do the arithmetic.
+        for (int ch = 0; ch < run.buffer.getNumChannels(); ++ch)
+            juce::FloatVectorOperations::clear (run.buffer.getWritePointer (ch), run.config.block);
+        run.process();
     }
-    reportRealTime (state, c);
+    reportRealTime (state, run.config);
 }
 
 void processBlockWithToneMove (benchmark::State& state)
 {
-    const auto& c = blockConfigs[state.range (0)];
-    auto p = makeProcessor (c);
-    const auto source = noiseBlock (c.set.size(), c.block);
-    juce::AudioBuffer<float> buffer (c.set.size(), c.block);
-    juce::MidiBuffer midi;
+    BlockRun run (blockConfigs[state.range (0)]);
     bool flip = false;
 
     // Every block finds Knob1 moved: the hypernetwork runs, the ramps are built and
@@ -117,12 +128,10 @@ void processBlockWithToneMove (benchmark::State& state)
     for (auto _ : state)
     {
         flip = ! flip;
-        p->knob1Raw->store (flip ? 0.4f : 0.35f);
-        buffer.makeCopyOf (source, true);
-        p->processBlock (buffer, midi);
-        benchmark::DoNotOptimize (buffer.getReadPointer (0));
+        run.processor->knob1Raw->store (flip ? 0.4f : 0.35f);
+        run.processNoise();
     }
-    reportRealTime (state, c);
+    reportRealTime (state, run.config);
 }
 
 void prepareToPlay (benchmark::State& state)
