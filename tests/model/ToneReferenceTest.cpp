@@ -152,8 +152,9 @@ void expectWetPathMatchesReference (const std::string& documentName, const std::
         model.evaluate (knob1, knob2);
         const auto wet = runCell<N> (convolveWithReversedKernel (fixture.input, model.subnet->convKernel),
                                      *model.subnet, model.cell);
-        EXPECT_LT (errorToSignalDb (wet, fixture.outputs[p]), -100.0)
-            << documentName << " at (" << knob1 << ", " << knob2 << ")";
+        const double errorDb = errorToSignalDb (wet, fixture.outputs[p]);
+        ::testing::Test::RecordProperty ("errorDb" + std::to_string (p), std::to_string (errorDb));
+        EXPECT_LT (errorDb, -100.0) << documentName << " at (" << knob1 << ", " << knob2 << ")";
     }
 }
 

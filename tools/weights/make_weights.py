@@ -17,7 +17,10 @@ The designed construction is analytic apart from two least-squares fits:
     mid-layer features (control values and one hinge that caps the drive) to
     the cell's input weights; it is exact because the drive is piecewise linear
     in exactly those features.
-Everything is deterministic: same program, same bytes.
+Deterministic: fixed seeds, no training; on one machine every run writes the
+same bytes. About four minutes; needs Debian's python3-numpy and python3-scipy.
+tools/weights/measure_tone.py then measures the result and writes
+docs/tone-report/.
 """
 
 import argparse
@@ -278,7 +281,7 @@ def cell_heads(layers, k1, k2):
     return proj_w, proj_b, hh_w, hh_b
 
 
-def designed_layers(kernel_length, hinges, log=print):
+def designed_layers(kernel_length, hinges):
     layers = trunk_layers(hinges)
     k1, k2, weights = fit_points()
     proj_w, proj_b, hh_w, hh_b = cell_heads(layers, k1, k2)
