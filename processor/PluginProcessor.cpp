@@ -179,8 +179,11 @@ float autoGainTarget (float inputEnergy, float outputEnergy, float ceiling, floa
 
 void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
-    // A rate that is no rate would make every size below meaningless.
-    if (! (std::isfinite (sampleRate) && sampleRate > 0.0))
+    // A rate that is no rate, or one far below any audio rate, would make every size
+    // below meaningless: at 1 Hz a 512-sample block would ask for 49 million model
+    // samples per channel. Such a call keeps the last usable rate.
+    constexpr double lowestUsableRate = 1000.0;
+    if (! (std::isfinite (sampleRate) && sampleRate >= lowestUsableRate))
         sampleRate = hostSampleRate;
 
     hostSampleRate = sampleRate;

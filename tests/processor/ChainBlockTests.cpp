@@ -579,7 +579,8 @@ TEST (ChainBadInput, MeaninglessPreparationArgumentsAndMismatchedBuffersAreSurvi
     auto p = makeProcessor (juce::AudioChannelSet::stereo());
 
     // No rate keeps the last one; no block size still sizes the chain for a sample.
-    for (double rate : { 0.0, -44100.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity() })
+    for (double rate : { 0.0, -44100.0, 1.0, 1.0e-9, 999.0,
+                         std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity() })
     {
         p->prepareToPlay (rate, 0);
         EXPECT_EQ (p->hostSampleRate, 48000.0);
