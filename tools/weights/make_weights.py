@@ -47,7 +47,7 @@ WIDTH = wd.WIDTH
 # the tighter figure, and the wet/dry blend depends on it).
 GRID_POINTS = 16384
 BAND = (20.0, 20000.0)
-PHASE_WEIGHT = 1.5
+PHASE_WEIGHT = 1.25
 LOW_FREQUENCY_CORNER = 150.0
 ABOVE_BAND_WEIGHT = 0.05
 

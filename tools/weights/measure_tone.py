@@ -372,9 +372,9 @@ def write_report(results, files):
     add("")
     add("Q 0.7 for the DARK bell rather than 1: at 192 kHz the impulse response has only 513 samples "
         "(2.7 ms) before its main tap, and a linear-phase 220 Hz bell as narrow as Q 1 rings longer than "
-        "that. With Q 1 the high-rate kernel missed the target by up to 0.40 dB around 200 Hz at (1, 1) "
-        "(0.15 dB at 96 kHz), and the error-to-signal ratio of quiet, bass-heavy clips reached 8.8e-4 "
-        "there; with Q 0.7 both rates follow the same curve within 0.17 dB.")
+        "that. Built with Q 1 (and a heavier phase weight), the high-rate kernel missed the target by up "
+        "to 0.40 dB around 200 Hz at (1, 1) (0.15 dB at 96 kHz), and the error-to-signal ratio of quiet, "
+        "bass-heavy clips reached 8.8e-4 there; with Q 0.7 both rates follow the same curve within 0.15 dB.")
     add("")
     add("## Construction (tools/weights/make_weights.py)")
     add("")
@@ -385,7 +385,7 @@ def write_report(results, files):
     add("- Kernel head: the projection is the least-squares map from those features to impulse responses "
         "designed at a 9 x 9 grid plus the nine named points (weighted 30 times), each a weighted "
         "least-squares FIR of the full length aiming at the target's complex response (magnitude and the "
-        "dry path's delay), phase error weighted 1.5 times, low frequencies weighted more.")
+        "dry path's delay), phase error weighted 1.25 times, low frequencies weighted more.")
     add("- Cell: update and reset gates from zero weights (both 1/2; the cell has no biases), -2 on the "
         "candidate's recurrent diagonal, so each unit is h = h/2 + tanh(c u - h)/2: exactly c u / 2 at "
         "small signals (no memory), static curve F, odd. Two active units with output weights 2.5 and 0.6; "
