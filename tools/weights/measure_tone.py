@@ -72,12 +72,12 @@ class Model:
 def band_limit(x, fs, lo=20.0, hi=20000.0, tilt=0.0):
     """Brick-wall band limit in the frequency domain; tilt in dB per octave
     relative to 1 kHz (-3 gives pink noise from white)."""
-    spec = np.fft.rfft(x)
+    spectrum = np.fft.rfft(x)
     f = np.fft.rfftfreq(len(x), 1.0 / fs)
     gain = ((f >= lo) & (f <= hi)).astype(float)
     if tilt:
         gain *= (np.maximum(f, lo) / 1000.0) ** (tilt / 6.0206)
-    return np.fft.irfft(spec * gain, len(x))
+    return np.fft.irfft(spectrum * gain, len(x))
 
 
 def fade(x, fs, seconds=0.005):
@@ -154,10 +154,10 @@ def small_signal(model, k1, k2, freqs):
 
 def thd(y, period):
     """THD of a periodic steady-state segment (integer number of periods)."""
-    spec = np.abs(np.fft.rfft(y))
+    spectrum = np.abs(np.fft.rfft(y))
     cycles = len(y) // period
-    fund = spec[cycles]
-    harmonics = spec[2 * cycles::cycles]
+    fund = spectrum[cycles]
+    harmonics = spectrum[2 * cycles::cycles]
     return float(np.sqrt(np.sum(harmonics ** 2)) / fund)
 
 
