@@ -9,7 +9,7 @@ packages=(
     juce-modules-source libeigen3-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # hosting tests: a display for editors, LV2 tools and schemas
-    xvfb xauth lilv-utils sordi lv2-dev
+    xvfb xauth x11-utils lilv-utils sordi lv2-dev
     # resource programs (weights, artwork) and their checks
     python3 python3-numpy python3-scipy python3-matplotlib python3-pil python3-cairo
     fonts-dejavu-core fonts-inter
