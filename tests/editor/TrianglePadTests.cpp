@@ -182,7 +182,8 @@ TEST_F (UnsnappedPadFixture, DragOutsideClampsTheHandleToTheBorderTowardsThePoin
     struct Case { float x, y; double handleX, handleY, k1, k2; };
     const Case cases[] = { { 700.0f, 300.0f, 400.99374, 297.75519, 0.66812, 0.33185 },  // right edge
                            { 256.0f, 0.0f, 256.0, 93.02701, 0.06176, 0.87648 },         // top circle
-                           { 0.0f, 445.0f, 80.41251, 398.40680, 0.06343, 0.06409 } };   // bottom-left circle
+                           { 0.0f, 445.0f, 80.41251, 398.40680, 0.06343, 0.06409 },     // bottom-left circle
+                           { 600.0f, 445.0f, 437.99414, 375.14282, 0.85629, 0.12598 } }; // bottom-right circle
 
     for (const auto& c : cases)
     {
@@ -270,12 +271,24 @@ TEST_F (PadFixture, RoundedTriangleBordersAndCorners)
         { 425.0f, 409.0f, false },
         { 88.0f, 408.0f, true },      // bottom-left circle, the mirror image
         { 87.0f, 409.0f, false },
+        { 438.0f, 375.0f, false },    // exactly on the corner circles, 47 px across or down
+        { 437.0f, 375.0f, true },
+        { 391.0f, 422.0f, false },
+        { 391.0f, 421.0f, true },
+        { 74.0f, 375.0f, false },
+        { 75.0f, 375.0f, true },
+        { 121.0f, 422.0f, false },
+        { 121.0f, 421.0f, true },
         { 256.0f, 422.5f, true },     // on the bottom edge
         { 256.0f, 422.6f, false },
         { 109.7f, 300.0f, true },     // the left edge crosses y = 300 at 109.697
         { 109.6f, 300.0f, false },
         { 402.3f, 300.0f, true },     // the right edge crosses y = 300 at 402.303
         { 402.4f, 300.0f, false },
+        { 213.04231f, 121.0f, true }, // points whose edge test gives exactly 0 in float lie on the edge
+        { 213.0423f, 121.0f, false }, // the float just left of it
+        { 298.38034f, 120.0f, true },
+        { 298.38037f, 120.0f, false },
         { 38.97f, 422.5f, false },    // the sharp corners are cut off
         { 473.0f, 422.5f, false },
         { 256.0f, 47.0f, false },
