@@ -1,5 +1,6 @@
 #include "processor/PluginProcessor.h"
 
+#include "editor/PluginEditor.h"
 #include "processor/StateChunk.h"
 
 #include "model/WeightLoading.h"
@@ -122,7 +123,7 @@ bool MorvelAudioProcessor::hasEditor() const { return true; }
 
 juce::AudioProcessorEditor* MorvelAudioProcessor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor (*this);
+    return new MorvelAudioProcessorEditor (*this, parameterState);
 }
 
 //==============================================================================

@@ -1,0 +1,139 @@
+#include "editor/PluginEditor.h"
+
+#include "editor/EditorImages.h"
+
+#include <BinaryData.h>
+
+using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
+using ButtonAttachment = juce::AudioProcessorValueTreeState::ButtonAttachment;
+
+MorvelAudioProcessorEditor::MorvelAudioProcessorEditor (MorvelAudioProcessor& p, juce::AudioProcessorValueTreeState& parameters)
+    : juce::AudioProcessorEditor (p),
+      audioProcessor (p),
+      valueTreeState (parameters),
+      ioSegment (&p),
+      presetSegment (this),
+      triangleSegment (&knob1Slider, &knob2Slider),
+      background (EditorImages::load (BinaryData::temp_binary_data_64, BinaryData::temp_binary_data_64Size))
+{
+    addAndMakeVisible (ioSegment);
+    bindGainControls();
+
+    addKnobSlider (knob1Slider, knob1Attachment, "Knob1");
+    addKnobSlider (knob2Slider, knob2Attachment, "Knob2");
+
+    bindSwitches();
+
+    lastInputGain = ioSegment.inputSlider.getValue();
+    lastOutputGain = ioSegment.outputSlider.getValue();
+
+    triangleSegment.setSize (512, 445);
+    triangleSegment.setupGeometry();
+
+    // The order is the z-order: the information segment lies above every segment but
+    // the bypass segment, so the BYPASS button stays usable over the about panel and
+    // the bypass overlay covers everything.
+    for (auto* segment : std::initializer_list<juce::Component*> { &triangleSegment, &autoGainSegment, &mixSegment, &presetSegment,
+                                                                   &informationSegment, &bypassSegment })
+        addAndMakeVisible (segment);
+
+    setSize (windowWidth, windowHeight);
+    triangleSegment.setHandleFromKnobs();
+    setResizable (false, false);
+    openGLContext.attachTo (*this);
+}
+
+MorvelAudioProcessorEditor::~MorvelAudioProcessorEditor()
+{
+    // Rendering stops before anything goes. The children leave now, while every
+    // segment still exists: each departure calls childrenChanged, which reads the
+    // preset segment, and members destroyed later would otherwise call it after
+    // that segment is gone.
+    openGLContext.detach();
+    ioSegment.inputSlider.removeListener (this);
+    ioSegment.outputSlider.removeListener (this);
+    removeAllChildren();
+}
+
+void MorvelAudioProcessorEditor::bindGainControls()
+{
+    linkAttachment = std::make_unique<ButtonAttachment> (valueTreeState, "Link", ioSegment.linkButton);
+    inputGainAttachment = std::make_unique<SliderAttachment> (valueTreeState, "Input Gain", ioSegment.inputSlider);
+    outputGainAttachment = std::make_unique<SliderAttachment> (valueTreeState, "Output Gain", ioSegment.outputSlider);
+
+    // Registered after the attachments have set both sliders, so the link does not
+    // take the first synchronisation for a move.
+    ioSegment.inputSlider.addListener (this);
+    ioSegment.outputSlider.addListener (this);
+}
+
+void MorvelAudioProcessorEditor::addKnobSlider (juce::Slider& slider, std::unique_ptr<SliderAttachment>& attachment,
+                                                const juce::String& parameterID)
+{
+    // Never shown and never placed: the pad and the presets write it, its attachment
+    // carries the value (snapped to the parameter's step) to the parameter.
+    addAndMakeVisible (slider);
+    slider.setVisible (false);
+    attachment = std::make_unique<SliderAttachment> (valueTreeState, parameterID, slider);
+}
+
+void MorvelAudioProcessorEditor::bindSwitches()
+{
+    mixAttachment = std::make_unique<SliderAttachment> (valueTreeState, "Mix", mixSegment.mixSlider);
+    autoGainAttachment = std::make_unique<ButtonAttachment> (valueTreeState, "AutoGain", autoGainSegment.toggle);
+    bypassAttachment = std::make_unique<ButtonAttachment> (valueTreeState, "Bypass", bypassSegment.toggle);
+}
+
+void MorvelAudioProcessorEditor::childrenChanged()
+{
+    if (! presetSegment.presetChosen)
+        return;
+    presetSegment.presetChosen = false;
+
+    const int index = presetSegment.selectedPreset - 1;
+    if (index >= 0 && index < 5)
+    {
+        knob1Slider.setValue (knob1Table[index], juce::sendNotificationAsync);
+        knob2Slider.setValue (knob2Table[index], juce::sendNotificationAsync);
+    }
+    triangleSegment.setHandleFromKnobs();
+}
+
+void MorvelAudioProcessorEditor::paint (juce::Graphics& g)
+{
+    EditorImages::drawFitted (g, background, getLocalBounds());
+    layOutChildren();
+}
+
+void MorvelAudioProcessorEditor::layOutChildren()
+{
+    ioSegment.setBounds (50, 100, 220, 410);
+    triangleSegment.setBounds (193, 49, 512, 445);
+    autoGainSegment.setBounds (687, 379, 159, 81);
+    mixSegment.setBounds (672, 151, 195, 195);
+    presetSegment.setBounds (63, 25, 150, 65);
+    bypassSegment.setBounds (bypassSegment.toggle.getToggleState() ? getLocalBounds() : juce::Rectangle<int> (713, 25, 120, 65));
+    informationSegment.setBounds (informationSegment.toggle.getToggleState() ? getLocalBounds()
+                                                                              : juce::Rectangle<int> (687, 518, 184, 46));
+}
+
+void MorvelAudioProcessorEditor::resized() {}
+
+void MorvelAudioProcessorEditor::sliderValueChanged (juce::Slider* slider)
+{
+    auto& input = ioSegment.inputSlider;
+    auto& output = ioSegment.outputSlider;
+
+    // The partner takes its value at once and tells its attachment later; by then
+    // its change since the recorded value is zero, so nothing echoes back.
+    if (ioSegment.linkButton.getToggleState())
+    {
+        if (slider == &input)
+            output.setValue (output.getValue() - (input.getValue() - lastInputGain), juce::sendNotificationAsync);
+        if (slider == &output)
+            input.setValue (input.getValue() - (output.getValue() - lastOutputGain), juce::sendNotificationAsync);
+    }
+
+    lastInputGain = input.getValue();
+    lastOutputGain = output.getValue();
+}
