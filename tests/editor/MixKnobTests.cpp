@@ -1,6 +1,8 @@
 #include "editor/EditorImages.h"
 #include "editor/MixSegment.h"
+#include "tests/editor/ImageDifference.h"
 #include "tests/editor/LiteralMixKnob.h"
+#include "tests/editor/SyntheticMouse.h"
 
 #include <BinaryData.h>
 #include <gtest/gtest.h>
@@ -52,17 +54,6 @@ juce::Image paintOverBlack (Knob& knob)
     g.fillAll (juce::Colours::black);
     knob.segment.paintEntireComponent (g, false);
     return image;
-}
-
-int largestChannelDifference (const juce::Image& a, const juce::Image& b)
-{
-    const juce::Image::BitmapData pa (a, juce::Image::BitmapData::readOnly);
-    const juce::Image::BitmapData pb (b, juce::Image::BitmapData::readOnly);
-    int largest = 0;
-    for (int y = 0; y < pa.height; ++y)
-        for (int x = 0; x < pa.width * pa.pixelStride; ++x)
-            largest = std::max (largest, std::abs ((int) pa.getLinePointer (y)[x] - (int) pb.getLinePointer (y)[x]));
-    return largest;
 }
 
 /** Where a direction (0 at twelve o'clock, clockwise) at the given radius falls. */
@@ -191,22 +182,15 @@ TEST (MixKnob, DragUpRaisesTheValueOverTheDefaultTravel)
 {
     Knob knob (0.0);
     auto& slider = knob.segment.mixSlider;
-    knob.segment.paintEntireComponent (*std::make_unique<juce::Graphics> (juce::Image (juce::Image::ARGB, 195, 195, true)), false);
+    paintOverBlack (knob); // lays the slider out
 
-    const auto source = juce::Desktop::getInstance().getMainMouseSource();
-    const auto now = juce::Time::getCurrentTime();
+    SyntheticMouse mouse (slider);
     const juce::Point<float> start (97.0f, 150.0f);
-    auto event = [&] (juce::Point<float> at, bool dragged)
-    {
-        return juce::MouseEvent (source, at, juce::ModifierKeys::leftButtonModifier, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f,
-                                 &slider, &slider, now, start, now, 1, dragged);
-    };
-
-    slider.mouseDown (event (start, false));
+    mouse.press (start);
     EXPECT_EQ (slider.getValue(), 0.0);
-    slider.mouseDrag (event (start.translated (0.0f, -125.0f), true));
+    mouse.dragTo (start.translated (0.0f, -125.0f));
     EXPECT_NEAR (slider.getValue(), 50.0, 1e-9);
-    slider.mouseDrag (event (start.translated (0.0f, -300.0f), true));
+    mouse.dragTo (start.translated (0.0f, -300.0f));
     EXPECT_NEAR (slider.getValue(), 100.0, 1e-9);
-    slider.mouseUp (event (start.translated (0.0f, -300.0f), true));
+    mouse.release (start.translated (0.0f, -300.0f));
 }
