@@ -1,0 +1,83 @@
+// One paint of the mix knob into a window-sized image, as the window repaints it
+// while the knob turns, and the same drawing done the plain way for comparison:
+// the plain way copies and masks the whole ring and turns the whole pointer square.
+
+#include "editor/MixSegment.h"
+#include "tests/editor/LiteralMixKnob.h"
+
+#include <benchmark/benchmark.h>
+#include <juce_events/juce_events.h>
+
+namespace
+{
+const juce::Rectangle<int> knobInWindow { 672, 151, 195, 195 };
+
+/** The paint benchmarks share one program; each needs JUCE's GUI to be running. */
+void startJuce()
+{
+    static juce::ScopedJuceInitialiser_GUI juce;
+}
+
+struct KnobInWindow
+{
+    explicit KnobInWindow (double mix)
+    {
+        startJuce();
+        segment.setBounds (knobInWindow);
+        segment.mixSlider.setRange (0.0, 100.0, 1.0);
+        segment.mixSlider.setValue (mix, juce::dontSendNotification);
+    }
+
+    /** A graphics context on the window image, placed and clipped as the window paints the knob. */
+    std::unique_ptr<juce::Graphics> knobContext()
+    {
+        auto g = std::make_unique<juce::Graphics> (window);
+        g->setOrigin (knobInWindow.getPosition());
+        g->reduceClipRegion (0, 0, knobInWindow.getWidth(), knobInWindow.getHeight());
+        return g;
+    }
+
+    juce::Image window { juce::Image::ARGB, 900, 567, true };
+    MixSegment segment;
+};
+
+void mixKnobPaint (benchmark::State& state)
+{
+    KnobInWindow knob ((double) state.range (0));
+
+    for (auto _ : state)
+        knob.segment.paintEntireComponent (*knob.knobContext(), false);
+
+    state.SetLabel ("mix " + std::to_string (state.range (0)));
+}
+
+void mixKnobPaintPlain (benchmark::State& state)
+{
+    KnobInWindow knob ((double) state.range (0));
+    auto& slider = knob.segment.mixSlider;
+    const auto rotary = slider.getRotaryParameters();
+    const auto position = (float) slider.valueToProportionOfLength (slider.getValue());
+    const float angle = rotary.startAngleRadians + position * (rotary.endAngleRadians - rotary.startAngleRadians);
+    const auto text = juce::String (slider.getValue(), 1);
+
+    for (auto _ : state)
+        drawMixKnobLiterally (*knob.knobContext(), knob.segment.knobLookAndFeel, angle, text, 195, 195);
+
+    state.SetLabel ("mix " + std::to_string (state.range (0)));
+}
+}
+
+BENCHMARK (mixKnobPaint)->Arg (0)->Arg (37)->Arg (50)->Arg (100)->Unit (benchmark::kMicrosecond);
+BENCHMARK (mixKnobPaintPlain)->Arg (0)->Arg (37)->Arg (50)->Arg (100)->Unit (benchmark::kMicrosecond);
+
+// Whichever paint benchmark file brings the program's main, this one gives way to it.
+__attribute__ ((weak)) int main (int argc, char** argv)
+{
+    startJuce();
+    benchmark::Initialize (&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments (argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
