@@ -58,8 +58,11 @@ MorvelAudioProcessorEditor::~MorvelAudioProcessorEditor()
 void MorvelAudioProcessorEditor::bindGainControls()
 {
     linkAttachment = std::make_unique<ButtonAttachment> (valueTreeState, "Link", ioSegment.linkButton);
+    showParameterNow (ioSegment.linkButton, "Link");
     inputGainAttachment = std::make_unique<SliderAttachment> (valueTreeState, "Input Gain", ioSegment.inputSlider);
+    showParameterNow (ioSegment.inputSlider, "Input Gain");
     outputGainAttachment = std::make_unique<SliderAttachment> (valueTreeState, "Output Gain", ioSegment.outputSlider);
+    showParameterNow (ioSegment.outputSlider, "Output Gain");
 
     // Registered after the attachments have set both sliders, so the link does not
     // take the first synchronisation for a move.
@@ -75,13 +78,36 @@ void MorvelAudioProcessorEditor::addKnobSlider (juce::Slider& slider, std::uniqu
     addAndMakeVisible (slider);
     slider.setVisible (false);
     attachment = std::make_unique<SliderAttachment> (valueTreeState, parameterID, slider);
+    showParameterNow (slider, parameterID);
 }
 
 void MorvelAudioProcessorEditor::bindSwitches()
 {
     mixAttachment = std::make_unique<SliderAttachment> (valueTreeState, "Mix", mixSegment.mixSlider);
+    showParameterNow (mixSegment.mixSlider, "Mix");
     autoGainAttachment = std::make_unique<ButtonAttachment> (valueTreeState, "AutoGain", autoGainSegment.toggle);
+    showParameterNow (autoGainSegment.toggle, "AutoGain");
     bypassAttachment = std::make_unique<ButtonAttachment> (valueTreeState, "Bypass", bypassSegment.toggle);
+    showParameterNow (bypassSegment.toggle, "Bypass");
+}
+
+// An attachment shows its parameter's value at once only when it is made on the
+// message thread; elsewhere the value follows in a message. A Linux VST3 host makes
+// the editor before it lends the plug-in its run loop, so on a thread that is not
+// the plug-in's message thread: without these the handle would be placed from
+// unset sliders, and the link would take the late first values for moves and shift
+// the partner gain. The attachment's own update then finds nothing to change.
+void MorvelAudioProcessorEditor::showParameterNow (juce::Slider& slider, const juce::String& parameterID)
+{
+    auto* parameter = valueTreeState.getParameter (parameterID);
+    slider.setValue (parameter->convertFrom0to1 (parameter->getValue()), juce::dontSendNotification);
+}
+
+void MorvelAudioProcessorEditor::showParameterNow (juce::Button& button, const juce::String& parameterID)
+{
+    // Notified so that a segment drawing the state follows; the attachment writes the
+    // parameter only if the value differs from it, and it does not.
+    button.setToggleState (valueTreeState.getParameter (parameterID)->getValue() >= 0.5f, juce::sendNotificationSync);
 }
 
 void MorvelAudioProcessorEditor::childrenChanged()

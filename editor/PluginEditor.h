@@ -94,6 +94,8 @@ private:
     void addKnobSlider (juce::Slider& slider, std::unique_ptr<juce::AudioProcessorValueTreeState::SliderAttachment>& attachment,
                         const juce::String& parameterID);
     void bindSwitches();
+    void showParameterNow (juce::Slider&, const juce::String& parameterID);
+    void showParameterNow (juce::Button&, const juce::String& parameterID);
     void layOutChildren();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvelAudioProcessorEditor)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <juce_graphics/juce_graphics.h>
+#include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cmath>
 
@@ -32,7 +32,8 @@ namespace ImageComparison
         return image;
     }
 
-    /** Mean absolute difference of all four channels over the given area, in 0..255 steps. */
+    /** Mean absolute difference of all four channels over the given area, in 0..255 steps
+        (pictures without alpha count it as equal). */
     inline double meanDifference (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area)
     {
         const juce::Image::BitmapData pa (a, juce::Image::BitmapData::readOnly);
@@ -51,5 +52,25 @@ namespace ImageComparison
     inline double meanDifference (const juce::Image& a, const juce::Image& b)
     {
         return meanDifference (a, b, a.getBounds());
+    }
+
+    /** The largest mean difference over the square tiles of the picture, and where it lies. */
+    struct WorstTile
+    {
+        double difference = 0.0;
+        juce::Rectangle<int> area;
+    };
+
+    inline WorstTile worstTile (const juce::Image& a, const juce::Image& b, int tileSize)
+    {
+        WorstTile worst;
+        for (int y = 0; y < a.getHeight(); y += tileSize)
+            for (int x = 0; x < a.getWidth(); x += tileSize)
+            {
+                const auto tile = juce::Rectangle<int> (x, y, tileSize, tileSize).getIntersection (a.getBounds());
+                if (const auto d = meanDifference (a, b, tile); d > worst.difference)
+                    worst = { d, tile };
+            }
+        return worst;
     }
 }

@@ -213,6 +213,43 @@ TEST_F (EditorFixture, OpensShowingTheStoredParameters)
     EXPECT_NEAR (parameter (processor, "Output Gain"), -12.25, gainTolerance);
 }
 
+TEST_F (EditorFixture, MadeOnAHostThreadItShowsTheStoredValuesWithoutMovingAny)
+{
+    // A Linux VST3 host makes the editor on its own thread, before the plug-in's
+    // message thread is its: the attachments' first values then arrive in messages.
+    automate (processor, "Link", 1.0f);
+    automate (processor, "Input Gain", 5.0f);
+    automate (processor, "Output Gain", -3.0f);
+    automate (processor, "Knob1", 0.85f);
+    automate (processor, "Knob2", 0.05f);
+    automate (processor, "AutoGain", 0.0f);
+
+    std::atomic<bool> made { false };
+    std::thread host ([this, &made] {
+        const juce::MessageManagerLock lock;
+        editor.reset (new MorvelAudioProcessorEditor (processor, processor.parameterState));
+        made = true;
+    });
+    while (! made) // the lock needs the message thread's consent
+        dispatch (5);
+    host.join();
+    dispatch();
+
+    EXPECT_NEAR (parameter (processor, "Input Gain"), 5.0, gainTolerance);
+    EXPECT_NEAR (parameter (processor, "Output Gain"), -3.0, gainTolerance);
+    EXPECT_NEAR (editor->ioSegment.outputSlider.getValue(), -3.0, gainTolerance);
+    EXPECT_NEAR (editor->triangleSegment.getHandlePosition().x, 418.77, handleTolerance);
+    EXPECT_NEAR (editor->triangleSegment.getHandlePosition().y, 403.70, handleTolerance);
+    EXPECT_EQ (editor->autoGainSegment.currentImage, &editor->autoGainSegment.offImage);
+    EXPECT_FALSE (editor->autoGainSegment.toggle.getToggleState());
+    EXPECT_TRUE (editor->ioSegment.linkButton.getToggleState());
+
+    // The link still works.
+    move (editor->ioSegment.inputSlider, 6.0);
+    dispatch();
+    EXPECT_NEAR (parameter (processor, "Output Gain"), -4.0, gainTolerance);
+}
+
 TEST_F (OpenEditor, DefaultsPlaceTheHandleWhereTheDefaultPresetDoes)
 {
     EXPECT_TRUE (editor->autoGainSegment.toggle.getToggleState());

@@ -6,6 +6,8 @@
 //     scripts/take-screenshot.sh -s <state> tests/editor/reference/<state>.png
 // and looked at before it is committed.
 
+#include "tests/editor/ImageComparison.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <gtest/gtest.h>
@@ -16,10 +18,11 @@ namespace
 // rounding and text rendering may shift a little between versions; that moves
 // edges by a pixel and colours by a few steps. A missing control or a misplaced
 // overlay changes whole tiles by tens of steps. Both limits are in 0..255 colour
-// steps, averaged over red, green and blue.
+// steps, averaged over the four channels (alpha is opaque in both pictures, so
+// 4.5 is an average of 6 steps over red, green and blue).
 constexpr int tileSize = 16;
-constexpr double tileTolerance = 6.0;
-constexpr double pictureTolerance = 1.0;
+constexpr double tileTolerance = 4.5;
+constexpr double pictureTolerance = 0.75;
 
 const juce::File sourceDir { TESSALINE_SOURCE_DIR };
 
@@ -47,43 +50,6 @@ bool toolsPresent()
 juce::Image load (const juce::File& f)
 {
     return juce::ImageFileFormat::loadFrom (f).convertedToFormat (juce::Image::RGB);
-}
-
-struct Difference
-{
-    double picture = 0.0;
-    double worstTile = 0.0;
-    juce::Rectangle<int> worstTileArea;
-};
-
-double meanStep (const juce::Image::BitmapData& a, const juce::Image::BitmapData& b, juce::Rectangle<int> area)
-{
-    double sum = 0.0;
-    for (int y = area.getY(); y < area.getBottom(); ++y)
-        for (int x = area.getX(); x < area.getRight(); ++x)
-        {
-            const auto ca = a.getPixelColour (x, y), cb = b.getPixelColour (x, y);
-            sum += std::abs ((int) ca.getRed() - (int) cb.getRed()) + std::abs ((int) ca.getGreen() - (int) cb.getGreen())
-                 + std::abs ((int) ca.getBlue() - (int) cb.getBlue());
-        }
-    return sum / (3.0 * area.getWidth() * area.getHeight());
-}
-
-Difference compare (const juce::Image& actual, const juce::Image& reference)
-{
-    const juce::Image::BitmapData a (actual, juce::Image::BitmapData::readOnly);
-    const juce::Image::BitmapData r (reference, juce::Image::BitmapData::readOnly);
-    Difference d;
-    d.picture = meanStep (a, r, actual.getBounds());
-    for (int y = 0; y < actual.getHeight(); y += tileSize)
-        for (int x = 0; x < actual.getWidth(); x += tileSize)
-        {
-            const auto tile = juce::Rectangle<int> (x, y, tileSize, tileSize).getIntersection (actual.getBounds());
-            const auto step = meanStep (a, r, tile);
-            if (step > d.worstTile)
-                d = { d.picture, step, tile };
-        }
-    return d;
 }
 
 class WindowScreenshot : public testing::TestWithParam<const char*>
@@ -115,9 +81,9 @@ TEST_P (WindowScreenshot, MatchesItsReference)
     ASSERT_EQ (actual.getBounds(), juce::Rectangle<int> (900, 567));
     ASSERT_EQ (reference.getBounds(), actual.getBounds());
 
-    const auto d = compare (actual, reference);
-    EXPECT_LE (d.picture, pictureTolerance) << shot.getFullPathName();
-    EXPECT_LE (d.worstTile, tileTolerance) << "worst at " << d.worstTileArea.toString() << " in " << shot.getFullPathName();
+    const auto worst = ImageComparison::worstTile (actual, reference, tileSize);
+    EXPECT_LE (ImageComparison::meanDifference (actual, reference), pictureTolerance) << shot.getFullPathName();
+    EXPECT_LE (worst.difference, tileTolerance) << "worst at " << worst.area.toString() << " in " << shot.getFullPathName();
 }
 
 INSTANTIATE_TEST_SUITE_P (States, WindowScreenshot, testing::Values ("default", "bypass", "info", "presets"),
