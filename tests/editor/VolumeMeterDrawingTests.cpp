@@ -155,7 +155,9 @@ TEST_F (VolumeMeterDrawing, CachedBarsMatchBarsCutAtEveryPaint)
                 }
                 juce::Point<int> where;
                 ASSERT_LE (largestDifference (fast, plain, &where), 1)
-                    << "width " << image->getWidth() << " level " << db << " dB at " << where.toString();
+                    << "width " << image->getWidth() << " level " << db << " dB at " << where.toString()
+                    << (opaque ? " on opaque" : " on transparent") << ": " << fast.getPixelAt (where.x, where.y).toDisplayString (true)
+                    << " instead of " << plain.getPixelAt (where.x, where.y).toDisplayString (true);
             }
     }
 }
