@@ -237,8 +237,13 @@ void VolumeMeter::drawBar (juce::Graphics& g, const juce::Image& barImage, float
     redrawShownRows (bar, cutTo (bar, barImage, offset));
 
     // The finished bar is exactly what fitting the cut image into the area would blend
-    // onto a transparent background, so placing it blends the same pixels.
-    g.drawImageAt (bar.shown, area.getX(), area.getY());
+    // onto a transparent background, so placing it blends the same pixels. Display rows
+    // filtered only from erased image rows are transparent and are left out.
+    const int firstCutRow = *std::min_element (bar.cutRows.begin(), bar.cutRows.end());
+    const int top = std::min (std::max (0, firstCutRow / 2 - 2), bar.shown.getHeight());
+    const int height = bar.shown.getHeight() - top;
+    g.drawImage (bar.shown, area.getX(), area.getY() + top, bar.shown.getWidth(), height,
+                 0, top, bar.shown.getWidth(), height);
 }
 
 VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
