@@ -181,6 +181,47 @@ TEST_F (VolumeMeterDrawing, FullBarsStandWhereTheTableOfPositionsPutsThem)
     }
 }
 
+TEST_F (VolumeMeterDrawing, WholePaintsMatchWhileLevelsAndLayoutsChange)
+{
+    // Random levels at every tick, falling bars, and layouts that move the bars to
+    // new places and switch between the two bar images.
+    std::mt19937 random (11);
+    std::uniform_real_distribution<float> anyLevel (-70.0f, 1.0f);
+
+    for (const int c : { 12, 3, 12, 7, 2 })
+    {
+        const auto xs = tableOfPositions (c);
+        const auto& image = c <= 5 ? meter->wideBarImage : meter->thinBarImage;
+
+        for (int t = 0; t < 12; ++t)
+        {
+            auto& store = processor->truePeakMeter.peakDb;
+            store.assign (2 * c, -60.0f);
+            for (int i = 0; i < 2 * c; ++i)
+                store.set (i, anyLevel (random));
+            meter->timerCallback();
+
+            const auto painted = paintMeter (true);
+
+            // The levels the paint used are the stored display levels.
+            auto expected = blankCanvas (220, 410, true);
+            {
+                juce::Graphics g (expected);
+                for (int i = 0; i < c; ++i)
+                {
+                    drawPlainBar (g, image, xs[(size_t) i], offsetFor (meter->displayLevel[i]));
+                    drawPlainBar (g, image, xs[(size_t) (c + i)], offsetFor (meter->displayLevel[c + i]));
+                }
+            }
+            // The readouts are not part of this comparison.
+            const juce::Rectangle<int> bars (0, 18, 220, 392);
+            juce::Point<int> where;
+            ASSERT_LE (largestDifference (painted.getClippedImage (bars), expected.getClippedImage (bars), &where), 1)
+                << c << " channels per side, tick " << t << ", at " << where.toString();
+        }
+    }
+}
+
 TEST_F (VolumeMeterDrawing, ABarShowsItsLevelAndNothingAboveIt)
 {
     // The uncut wide bar, drawn on its own, is what a full bar shows below its top.
