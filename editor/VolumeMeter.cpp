@@ -261,6 +261,8 @@ VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
 
     if (found == cutBars.end())
     {
+        // A paint draws at most maxSlots bars, so only a caller drawing more bars than
+        // that at distinct places ever reaches the fallback.
         if (cutBars.size() < (size_t) maxSlots)
             found = cutBars.emplace (cutBars.end());
         else

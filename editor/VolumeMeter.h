@@ -79,7 +79,7 @@ public:
     */
     void drawBar (juce::Graphics& g, const juce::Image& barImage, float x, float offset);
 
-    /** Left edges of the bars of one group for c channels per side, from the group's x. */
+    /** Where the bars of both groups stand: the first left edges and the step between bars. */
     struct BarLayout
     {
         const juce::Image* image = nullptr; // null: no bars

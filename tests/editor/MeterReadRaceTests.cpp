@@ -100,6 +100,7 @@ TEST (MeterReadRace, TicksSeeWholeValuesWhileTheAudioThreadProcessesAndPrepares)
     EXPECT_EQ (badCounts, 0);
     EXPECT_EQ (badValues, 0);
     EXPECT_GT (ticks, 100) << "the ticks hardly overlapped the audio thread";
+    RecordProperty ("ticks", ticks);
 
     // Once the audio thread is still, the meter shows its last layout.
     meter.timerCallback();
