@@ -240,10 +240,10 @@ void VolumeMeter::drawBar (juce::Graphics& g, const juce::Image& barImage, float
     // onto a transparent background, so placing it blends the same pixels. Display rows
     // filtered only from erased image rows are transparent and are left out.
     const int firstCutRow = *std::min_element (bar.cutRows.begin(), bar.cutRows.end());
-    const int top = std::min (std::max (0, firstCutRow / 2 - 2), bar.shown.getHeight());
-    const int height = bar.shown.getHeight() - top;
-    g.drawImage (bar.shown, area.getX(), area.getY() + top, bar.shown.getWidth(), height,
-                 0, top, bar.shown.getWidth(), height);
+    const int top = std::min (std::max (0, firstCutRow / 2 - 2), area.getHeight());
+    const int height = area.getHeight() - top;
+    g.drawImage (bar.shown, area.getX(), area.getY() + top, area.getWidth(), height,
+                 0, top, area.getWidth(), height);
 }
 
 VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
