@@ -55,6 +55,15 @@ juce::Range<int> cutEdgeRows (int w, int h, float offset)
 }
 
 int cutEdgeBandHeight (int w) { return w / 2 + 6; }
+
+/** The smallest range holding both; an empty range adds nothing. */
+juce::Range<int> spanOf (juce::Range<int> a, juce::Range<int> b)
+{
+    if (a.isEmpty())
+        return b;
+
+    return b.isEmpty() ? a : a.getUnionWith (b);
+}
 } // namespace
 
 VolumeMeter::VolumeMeter (MorvelAudioProcessor* processorToShow)
@@ -234,7 +243,18 @@ void VolumeMeter::drawBar (juce::Graphics& g, const juce::Image& barImage, float
     }
 
     auto& bar = cutBarFor (barImage, area.getX());
-    redrawShownRows (bar, cutTo (bar, barImage, offset));
+    bar.staleRows = spanOf (bar.staleRows, cutTo (bar, barImage, offset));
+
+    // Where device pixels are not display pixels (a high-density screen), the image's
+    // own detail shows, so such a context gets the cut image itself.
+    if (g.getInternalContext().getPhysicalPixelScaleFactor() != 1.0f)
+    {
+        EditorImages::drawFitted (g, bar.cut, area);
+        return;
+    }
+
+    redrawShownRows (bar, bar.staleRows);
+    bar.staleRows = {};
 
     // The finished bar is exactly what fitting the cut image into the area would blend
     // onto a transparent background, so placing it blends the same pixels. Display rows
@@ -278,7 +298,7 @@ VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
         found->shown = juce::Image (juce::Image::ARGB, source.getWidth() / 2 + 1, source.getHeight() / 2 + 1, true);
         found->cutRows.assign ((size_t) source.getWidth(), 0);
         found->offset = std::numeric_limits<float>::quiet_NaN();
-        redrawShownRows (*found, { 0, source.getHeight() });
+        found->staleRows = { 0, source.getHeight() };
     }
 
     found->x = x;
@@ -310,11 +330,7 @@ juce::Range<int> VolumeMeter::cutTo (CutBar& bar, const juce::Image& source, flo
         for (int y = before; y < after; ++y)
             std::memset (to.getPixelPointer (x, y), 0, (size_t) to.pixelStride);
 
-        if (before != after)
-        {
-            const juce::Range<int> rows (std::min (before, after), std::max (before, after));
-            changed = changed.isEmpty() ? rows : changed.getUnionWith (rows);
-        }
+        changed = spanOf (changed, { std::min (before, after), std::max (before, after) });
 
         bar.cutRows[(size_t) x] = after;
     }

@@ -117,7 +117,8 @@ private:
     /**
         One bar position's bar: the bar image with its top erased column by column (rows
         [0, cutRows[x]) of column x), and that cut image as drawn fitted into a bar's
-        display rectangle, which a paint only has to place.
+        display rectangle, which a paint only has to place. staleRows: the image rows
+        whose cut changed since `shown` was last brought up to date.
     */
     struct CutBar
     {
@@ -127,6 +128,7 @@ private:
         juce::Image cut;
         juce::Image shown;
         std::vector<int> cutRows;
+        juce::Range<int> staleRows;
         juce::uint32 lastPaint = 0;
     };
 

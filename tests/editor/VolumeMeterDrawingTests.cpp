@@ -162,6 +162,32 @@ TEST_F (VolumeMeterDrawing, CachedBarsMatchBarsCutAtEveryPaint)
     }
 }
 
+TEST_F (VolumeMeterDrawing, AHighDensityContextGetsTheImagesFullDetail)
+{
+    // Levels change while the bar is drawn at twice the density, then at the normal
+    // density again: both must match the plain drawing at their own density.
+    const auto& image = meter->thinBarImage;
+    for (const float scale : { 2.0f, 1.0f, 2.0f, 2.0f, 1.0f, 1.5f, 1.0f })
+        for (const float db : { 0.0f, -0.7f, -13.3f, -30.0f, -59.0f, -4.2f })
+        {
+            const int w = (int) (16 * scale), h = (int) (400 * scale);
+            auto fast = blankCanvas (w, h, true);
+            auto plain = blankCanvas (w, h, true);
+            {
+                juce::Graphics g (fast);
+                g.addTransform (juce::AffineTransform::scale (scale));
+                meter->drawBar (g, image, 5.0f, offsetFor (db));
+            }
+            {
+                juce::Graphics g (plain);
+                g.addTransform (juce::AffineTransform::scale (scale));
+                drawPlainBar (g, image, 5, offsetFor (db));
+            }
+            juce::Point<int> where;
+            ASSERT_LE (largestDifference (fast, plain, &where), 1) << "scale " << scale << ", " << db << " dB at " << where.toString();
+        }
+}
+
 TEST_F (VolumeMeterDrawing, FullBarsStandWhereTheTableOfPositionsPutsThem)
 {
     for (int c = 1; c <= 12; ++c)
