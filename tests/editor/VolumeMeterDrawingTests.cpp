@@ -10,7 +10,7 @@
 
 // What the meter draws, pixel by pixel: its cached, incrementally cut bars against
 // a bar cut the plain way at every paint, the bar positions for every channel count
-// against the table of positions, and levels against the uncut bar image.
+// against positions worked out by hand, and levels against the uncut bar image.
 
 namespace
 {
@@ -68,8 +68,8 @@ int largestDifference (const juce::Image& a, const juce::Image& b, juce::Point<i
 
 float offsetFor (float db) { return db * -355.0f / 60.0f; }
 
-/** Left edges of the bars of both groups, as written in the table of positions. */
-std::vector<int> tableOfPositions (int c)
+/** Left edges of the bars of both groups, worked out by hand: first input, first output, step. */
+std::vector<int> handWorkedPositions (int c)
 {
     struct Row { int inputFirst, outputFirst, step; };
     static const std::map<int, Row> rows {
@@ -188,7 +188,7 @@ TEST_F (VolumeMeterDrawing, AHighDensityContextGetsTheImagesFullDetail)
         }
 }
 
-TEST_F (VolumeMeterDrawing, FullBarsStandWhereTheTableOfPositionsPutsThem)
+TEST_F (VolumeMeterDrawing, FullBarsStandAtTheirPositionsForEveryChannelCount)
 {
     for (int c = 1; c <= 12; ++c)
     {
@@ -199,7 +199,7 @@ TEST_F (VolumeMeterDrawing, FullBarsStandWhereTheTableOfPositionsPutsThem)
         {
             juce::Graphics g (expected);
             const auto& image = c <= 5 ? meter->wideBarImage : meter->thinBarImage;
-            for (const int x : tableOfPositions (c))
+            for (const int x : handWorkedPositions (c))
                 drawPlainBar (g, image, x, 0.0f);
         }
         juce::Point<int> where;
@@ -216,7 +216,7 @@ TEST_F (VolumeMeterDrawing, WholePaintsMatchWhileLevelsAndLayoutsChange)
 
     for (const int c : { 12, 3, 12, 7, 2 })
     {
-        const auto xs = tableOfPositions (c);
+        const auto xs = handWorkedPositions (c);
         const auto& image = c <= 5 ? meter->wideBarImage : meter->thinBarImage;
 
         for (int t = 0; t < 12; ++t)
