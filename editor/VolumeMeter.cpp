@@ -234,8 +234,16 @@ void VolumeMeter::drawBar (juce::Graphics& g, const juce::Image& barImage, float
     }
 
     auto& bar = cutBarFor (barImage, area.getX());
-    cutTo (bar, barImage, offset);
-    EditorImages::drawFitted (g, bar.image, area);
+    redrawShownRows (bar, cutTo (bar, barImage, offset));
+
+    // The finished bar is exactly what fitting the cut image into the area would blend
+    // onto a transparent background, so placing it blends the same pixels. Display rows
+    // filtered only from erased image rows are transparent and are left out.
+    const int firstCutRow = *std::min_element (bar.cutRows.begin(), bar.cutRows.end());
+    const int top = std::min (std::max (0, firstCutRow / 2 - 2), bar.shown.getHeight());
+    const int height = bar.shown.getHeight() - top;
+    g.drawImage (bar.shown, area.getX(), area.getY() + top, bar.shown.getWidth(), height,
+                 0, top, bar.shown.getWidth(), height);
 }
 
 VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
@@ -262,9 +270,13 @@ VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
     if (found->source != pixels)
     {
         found->source = pixels;
-        found->image = source.createCopy();
+        found->cut = source.createCopy();
+        // One spare column and row: a fill whose edge meets the image's own right edge
+        // is rasterised a shade lighter there than inside a larger canvas.
+        found->shown = juce::Image (juce::Image::ARGB, source.getWidth() / 2 + 1, source.getHeight() / 2 + 1, true);
         found->cutRows.assign ((size_t) source.getWidth(), 0);
         found->offset = std::numeric_limits<float>::quiet_NaN();
+        redrawShownRows (*found, { 0, source.getHeight() });
     }
 
     found->x = x;
@@ -272,17 +284,18 @@ VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
     return *found;
 }
 
-void VolumeMeter::cutTo (CutBar& bar, const juce::Image& source, float offset)
+juce::Range<int> VolumeMeter::cutTo (CutBar& bar, const juce::Image& source, float offset)
 {
     if (offset == bar.offset)
-        return;
+        return {};
 
     const int w = source.getWidth();
     newCutRows.resize ((size_t) w);
     findCutRows (w, source.getHeight(), offset, newCutRows.data());
 
     juce::Image::BitmapData from (source, juce::Image::BitmapData::readOnly);
-    juce::Image::BitmapData to (bar.image, juce::Image::BitmapData::readWrite);
+    juce::Image::BitmapData to (bar.cut, juce::Image::BitmapData::readWrite);
+    juce::Range<int> changed;
 
     for (int x = 0; x < w; ++x)
     {
@@ -295,10 +308,41 @@ void VolumeMeter::cutTo (CutBar& bar, const juce::Image& source, float offset)
         for (int y = before; y < after; ++y)
             std::memset (to.getPixelPointer (x, y), 0, (size_t) to.pixelStride);
 
+        if (before != after)
+        {
+            const juce::Range<int> rows (std::min (before, after), std::max (before, after));
+            changed = changed.isEmpty() ? rows : changed.getUnionWith (rows);
+        }
+
         bar.cutRows[(size_t) x] = after;
     }
 
     bar.offset = offset;
+    return changed;
+}
+
+void VolumeMeter::redrawShownRows (CutBar& bar, juce::Range<int> sourceRows)
+{
+    if (sourceRows.isEmpty())
+        return;
+
+    // A display row is filtered from the few image rows around twice its index; two
+    // rows of margin on each side cover every row that a changed image row reaches.
+    const int w = bar.shown.getWidth();
+    const int top = std::max (0, sourceRows.getStart() / 2 - 2);
+    const int bottom = std::min (bar.shown.getHeight(), sourceRows.getEnd() / 2 + 3);
+    if (top >= bottom)
+        return;
+
+    {
+        juce::Image::BitmapData rows (bar.shown, 0, top, w, bottom - top, juce::Image::BitmapData::writeOnly);
+        for (int y = 0; y < rows.height; ++y)
+            std::memset (rows.getLinePointer (y), 0, (size_t) (w * rows.pixelStride));
+    }
+
+    juce::Graphics g (bar.shown);
+    g.reduceClipRegion (0, top, w, bottom - top);
+    EditorImages::drawFitted (g, bar.cut, { 0, 0, bar.cut.getWidth() / 2, bar.cut.getHeight() / 2 });
 }
 
 void VolumeMeter::findCutRows (int w, int h, float offset, int* rows)
