@@ -178,3 +178,19 @@ TEST (LinkToggle, ShowsItsStateOnlyNeverHoverOrPress)
         }
     }
 }
+
+TEST (LinkToggle, AClickTogglesTheLink)
+{
+    LinkToggleBtn toggle;
+    toggle.setBounds (0, 0, 38, 49);
+    toggle.setVisible (true); // a hidden button takes no clicks
+    SyntheticMouse mouse (toggle);
+    const juce::Point<float> centre (19.0f, 24.0f);
+
+    for (bool expected : { true, false })
+    {
+        mouse.press (centre);
+        mouse.release (centre);
+        EXPECT_EQ (toggle.getToggleState(), expected);
+    }
+}
