@@ -1,12 +1,12 @@
 // One paint of the mix knob into a window-sized image, as the window repaints it
 // while the knob turns, and the same drawing done the plain way for comparison:
 // the plain way copies and masks the whole ring and turns the whole pointer square.
+// The program's main, shared by the paint benchmarks, starts JUCE's GUI.
 
 #include "editor/MixSegment.h"
 #include "tests/editor/LiteralMixKnob.h"
 
 #include <benchmark/benchmark.h>
-#include <juce_events/juce_events.h>
 
 namespace
 {
@@ -64,16 +64,3 @@ void mixKnobPaintPlain (benchmark::State& state)
 
 BENCHMARK (mixKnobPaint)->Arg (0)->Arg (37)->Arg (50)->Arg (100)->Unit (benchmark::kMicrosecond);
 BENCHMARK (mixKnobPaintPlain)->Arg (0)->Arg (37)->Arg (50)->Arg (100)->Unit (benchmark::kMicrosecond);
-
-// Components, fonts and the image cache expect JUCE's GUI to be running. The paint
-// benchmarks share one program: whichever file brings its main, this one gives way.
-__attribute__ ((weak)) int main (int argc, char** argv)
-{
-    juce::ScopedJuceInitialiser_GUI juce;
-    benchmark::Initialize (&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments (argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
