@@ -456,3 +456,45 @@ TEST (PresetMenuPainting, ThePanelCoversOnlyTheArtworkAreaWhateverTheMenuSize)
     EXPECT_EQ (image.getPixelAt (90, 180).getAlpha(), 0);
     EXPECT_EQ (lookAndFeel.getPopupMenuBorderSize(), 0);
 }
+
+TEST (PresetMenuPainting, TheButtonFillsTheSegmentAndLooksPressedOnlyWhileHeldDown)
+{
+    Signals signals;
+    StandInEditor editor (signals);
+    auto& button = editor.presetSegment.presetButton;
+    juce::Image segmentImage (juce::Image::ARGB, 150, 65, true);
+    juce::Graphics g (segmentImage);
+    editor.presetSegment.paint (g);
+    ASSERT_EQ (button.getBounds(), juce::Rectangle<int> (0, 0, 150, 65));
+
+    auto normalArtwork = EditorImages::load (BinaryData::temp_binary_data_61, BinaryData::temp_binary_data_61Size);
+    auto pressedArtwork = EditorImages::load (BinaryData::temp_binary_data_62, BinaryData::temp_binary_data_62Size);
+    const juce::Point<int> sample (20, 15); // where the pressed face is clearly darker
+
+    const std::pair<juce::Button::ButtonState, juce::Image*> looks[] {
+        { juce::Button::buttonNormal, &normalArtwork },
+        { juce::Button::buttonOver, &normalArtwork },
+        { juce::Button::buttonDown, &pressedArtwork },
+    };
+
+    for (auto [state, artwork] : looks)
+    {
+        button.setState (state);
+        auto painted = button.createComponentSnapshot (button.getLocalBounds());
+        expectColourNear (painted.getPixelAt (sample.x, sample.y), artworkAtHalfSize (*artwork, sample.x, sample.y), 3);
+    }
+}
+
+TEST (PresetMenuChoice, ASecondClickWhileTheMenuIsOpenOpensNoSecondMenu)
+{
+    Signals signals;
+    StandInEditor editor (signals);
+
+    editor.presetSegment.showPresetMenu();
+    editor.presetSegment.showPresetMenu();
+
+    EXPECT_EQ (editor.getNumChildComponents(), 2);
+    EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 1);
+    dismissMenu();
+    EXPECT_EQ (editor.getNumChildComponents(), 1);
+}
