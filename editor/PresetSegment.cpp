@@ -9,6 +9,19 @@ namespace
 
     // In menu order; a preset's id is its position here plus one.
     const std::array<const char*, 5> presetNames { "Default", "Best Bright", "Best Dark", "Brighter", "Darker" };
+
+    void addRow (juce::PopupMenu& menu, int itemId, PresetCustomComponent& row, int height, bool closesMenu)
+    {
+        menu.addCustomItem (itemId, row, PresetCustomComponent::width, height, closesMenu);
+
+        // The menu learns of a press and a release only when they reach its own item
+        // component; the row and the wrapper around it would swallow them, and the menu's
+        // pointer polling alone misses a quick click or a tap.
+        row.setInterceptsMouseClicks (false, false);
+
+        if (auto* wrapper = row.getParentComponent())
+            wrapper->setInterceptsMouseClicks (false, false);
+    }
 }
 
 /** What one opening of the menu needs to outlive the call that shows it. */
@@ -65,12 +78,12 @@ void PresetSegment::showPresetMenu()
     menu.setLookAndFeel (&menuLookAndFeel);
 
     using Row = PresetCustomComponent;
-    menu.addCustomItem (topCapId, openMenu->topCap, Row::width, Row::capHeight, false);
+    addRow (menu, topCapId, openMenu->topCap, Row::capHeight, false);
 
     for (int i = 0; i < openMenu->rows.size(); ++i)
-        menu.addCustomItem (i + 1, *openMenu->rows[i], Row::width, Row::rowHeight, true);
+        addRow (menu, i + 1, *openMenu->rows[i], Row::rowHeight, true);
 
-    menu.addCustomItem (bottomCapId, openMenu->bottomCap, Row::width, Row::capHeight, false);
+    addRow (menu, bottomCapId, openMenu->bottomCap, Row::capHeight, false);
 
     if (parentEditor != nullptr)
     {

@@ -498,3 +498,85 @@ TEST (PresetMenuChoice, ASecondClickWhileTheMenuIsOpenOpensNoSecondMenu)
     dismissMenu();
     EXPECT_EQ (editor.getNumChildComponents(), 1);
 }
+
+//==============================================================================
+namespace
+{
+    /** Moves the real pointer to a point of the editor and clicks there quickly, as a tap would. */
+    bool clickAt (juce::Component& editor, juce::Point<int> local)
+    {
+        auto screen = editor.localPointToGlobal (local);
+        juce::ChildProcess xdotool;
+
+        if (! xdotool.start (juce::StringArray { "xdotool", "mousemove", "--sync", juce::String (screen.x), juce::String (screen.y),
+                                                 "sleep", "0.1", "click", "1" }))
+            return false;
+
+        // The menu watches the pointer from the message loop, so it has to run while the button is held.
+        for (int waited = 0; xdotool.isRunning() && waited < 5000; waited += 10)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (400);
+        return xdotool.getExitCode() == 0;
+    }
+}
+
+/** The stand-in editor in a window of its own, clicked through the X server. */
+class PresetMenuOnScreen : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        editor.setTopLeftPosition (100, 100);
+        editor.addToDesktop (0);
+        editor.setVisible (true);
+        editor.toFront (true);
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+
+        if (! clickAt (editor, { 138, 50 }))
+            GTEST_SKIP() << "xdotool is needed to click";
+
+        ASSERT_EQ (openMenuRows (editor).size(), 7u) << "the button did not open the menu";
+    }
+
+    void clickRow (int index, int x)
+    {
+        auto* row = openMenuRows (editor)[(size_t) index];
+        clickAt (editor, editor.getLocalPoint (row, juce::Point<int> (x, row->getHeight() / 2)));
+    }
+
+    Signals signals;
+    StandInEditor editor { signals };
+};
+
+TEST_F (PresetMenuOnScreen, AClickOnAPresetAppliesIt)
+{
+    clickRow (3, 80);
+
+    EXPECT_EQ (signals.appliedPresets, std::vector<int> { 3 });
+    EXPECT_EQ (editor.presetSegment.selectedPreset, 3);
+    EXPECT_EQ (menuParentOf (editor), nullptr);
+}
+
+TEST_F (PresetMenuOnScreen, AClickRightOfTheArtworkStillChoosesTheRow)
+{
+    auto rowWidth = openMenuRows (editor)[5]->getWidth();
+    ASSERT_GT (rowWidth, 176);
+
+    clickRow (5, rowWidth - 4);
+
+    EXPECT_EQ (signals.appliedPresets, std::vector<int> { 5 });
+}
+
+TEST_F (PresetMenuOnScreen, ACapKeepsTheMenuOpenAndAClickOutsideClosesItWithoutAChoice)
+{
+    clickRow (0, 80);
+    clickRow (6, 80);
+    EXPECT_EQ (openMenuRows (editor).size(), 7u);
+
+    clickAt (editor, { 600, 400 });
+
+    EXPECT_EQ (menuParentOf (editor), nullptr);
+    EXPECT_EQ (editor.presetSegment.selectedPreset, 0);
+    EXPECT_TRUE (signals.appliedPresets.empty());
+}
