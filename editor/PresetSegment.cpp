@@ -1,5 +1,7 @@
 #include "editor/PresetSegment.h"
 
+#include "editor/PresetCustomComponent.h"
+
 #include <array>
 
 namespace
@@ -37,8 +39,8 @@ struct PresetSegment::OpenMenu
     juce::OwnedArray<PresetCustomComponent> rows;
     PresetCustomComponent bottomCap { {}, PresetCustomComponent::bottomCap };
 
-    // Declared last so that it goes first: the menu window inside it stops showing
-    // the rows before they are destroyed.
+    // Declared last so that it is destroyed first: that ends the menu window's modal
+    // state and takes it off the editor while the rows still exist.
     juce::Component menuParent;
 };
 

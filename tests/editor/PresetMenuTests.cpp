@@ -249,6 +249,20 @@ TEST (PresetMenuChoice, TheButtonOpensTheMenu)
     dismissMenu();
 }
 
+TEST (PresetMenuChoice, ASecondClickWhileTheMenuIsOpenOpensNoSecondMenu)
+{
+    Signals signals;
+    StandInEditor editor (signals);
+
+    editor.presetSegment.showPresetMenu();
+    editor.presetSegment.showPresetMenu();
+
+    EXPECT_EQ (editor.getNumChildComponents(), 2);
+    EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 1);
+    dismissMenu();
+    EXPECT_EQ (editor.getNumChildComponents(), 1);
+}
+
 //==============================================================================
 TEST (PresetMenuLayout, RowsAreTheFivePresetsBetweenTwoCaps)
 {
@@ -483,20 +497,6 @@ TEST (PresetMenuPainting, TheButtonFillsTheSegmentAndLooksPressedOnlyWhileHeldDo
         auto painted = button.createComponentSnapshot (button.getLocalBounds());
         expectColourNear (painted.getPixelAt (sample.x, sample.y), artworkAtHalfSize (*artwork, sample.x, sample.y), 3);
     }
-}
-
-TEST (PresetMenuChoice, ASecondClickWhileTheMenuIsOpenOpensNoSecondMenu)
-{
-    Signals signals;
-    StandInEditor editor (signals);
-
-    editor.presetSegment.showPresetMenu();
-    editor.presetSegment.showPresetMenu();
-
-    EXPECT_EQ (editor.getNumChildComponents(), 2);
-    EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 1);
-    dismissMenu();
-    EXPECT_EQ (editor.getNumChildComponents(), 1);
 }
 
 //==============================================================================
