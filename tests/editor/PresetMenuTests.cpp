@@ -45,6 +45,20 @@ namespace
         PresetSegment presetSegment { this };
     };
 
+    /**
+        Tests that move the X pointer take turns across processes: the test runner starts
+        them in parallel on one display, where they would move each other's pointer.
+    */
+    class PointerTurn
+    {
+    public:
+        PointerTurn()  { lock.enter (120000); }
+        ~PointerTurn() { lock.exit(); }
+
+    private:
+        juce::InterProcessLock lock { "TessalineXPointer" };
+    };
+
     void deliverPendingMessages()
     {
         juce::MessageManager::getInstance()->runDispatchLoopUntil (30);
@@ -287,6 +301,7 @@ TEST (PresetMenuLayout, RowsAreTheFivePresetsBetweenTwoCaps)
 
 TEST (PresetMenuLayout, TheMenuStaysInsideItsParentOverTheEditor)
 {
+    PointerTurn turn;
     Signals signals;
     StandInEditor editor (signals);
     juce::Desktop::setMousePosition (editor.localPointToGlobal (juce::Point<int> (138, 50)));
@@ -527,7 +542,8 @@ class PresetMenuOnScreen : public testing::Test
 protected:
     void SetUp() override
     {
-        editor.setTopLeftPosition (100, 100);
+        // Only the button and the menu's area, away from where other tests open their windows.
+        editor.setBounds (1500, 650, 320, 340);
         editor.addToDesktop (0);
         editor.setVisible (true);
         editor.toFront (true);
@@ -545,6 +561,7 @@ protected:
         clickAt (editor, editor.getLocalPoint (row, juce::Point<int> (x, row->getHeight() / 2)));
     }
 
+    PointerTurn turn;
     Signals signals;
     StandInEditor editor { signals };
 };
@@ -574,7 +591,7 @@ TEST_F (PresetMenuOnScreen, ACapKeepsTheMenuOpenAndAClickOutsideClosesItWithoutA
     clickRow (6, 80);
     EXPECT_EQ (openMenuRows (editor).size(), 7u);
 
-    clickAt (editor, { 600, 400 });
+    clickAt (editor, { 300, 20 });
 
     EXPECT_EQ (menuParentOf (editor), nullptr);
     EXPECT_EQ (editor.presetSegment.selectedPreset, 0);
