@@ -125,8 +125,7 @@ void PresetSegment::menuClosed (int chosenId)
         parentEditor->childrenChanged();
     }
 
-    // Removing the menu parent makes the editor see a change of children while the
-    // flag is clear again, which it ignores.
+    // The menu has closed: its parent leaves the editor, then the rows go.
     openMenu.reset();
 }
 
