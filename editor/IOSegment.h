@@ -6,8 +6,6 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-class MorvelAudioProcessor;
-
 /**
     The window's gain segment (220 x 410): the input and output faders, the link
     toggle between them, and the level meter filling the segment behind them. The

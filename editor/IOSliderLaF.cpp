@@ -5,11 +5,28 @@
 
 #include <BinaryData.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace
 {
 constexpr int thumbWidth = 77, thumbHeight = 76;
 constexpr float thumbHalfHeight = 38.0f;
 constexpr float valueFontHeight = 13.0f;
+
+/** The top of the thumb for the slider's value, in the fader's coordinates. */
+int thumbTop (const juce::Slider& slider, int travelY, int travelHeight)
+{
+    const double value = slider.getValue(), lo = slider.getMinimum(), hi = slider.getMaximum();
+
+    // A range without extent, or a value that is no number, puts the thumb at the bottom.
+    double above = hi > lo ? (value - lo) * travelHeight / (hi - lo) : 0.0;
+    if (! std::isfinite (above))
+        above = 0.0;
+
+    const float centre = (float) ((travelY + travelHeight) - above);
+    return (int) (centre - thumbHalfHeight);
+}
 }
 
 IOSliderLaF::IOSliderLaF()
@@ -18,16 +35,6 @@ IOSliderLaF::IOSliderLaF()
 }
 
 IOSliderLaF::~IOSliderLaF() = default;
-
-int IOSliderLaF::thumbTop (const juce::Slider& slider, int travelY, int travelHeight)
-{
-    const double value = slider.getValue(), lo = slider.getMinimum(), hi = slider.getMaximum();
-
-    // A range without extent has no travel: the thumb sits at the bottom.
-    const double above = hi > lo ? (value - lo) * travelHeight / (hi - lo) : 0.0;
-    const float centre = (float) ((travelY + travelHeight) - above);
-    return (int) (centre - thumbHalfHeight);
-}
 
 void IOSliderLaF::drawLinearSlider (juce::Graphics& g, int, int y, int, int height, float, float, float,
                                     juce::Slider::SliderStyle, juce::Slider& slider)
@@ -43,7 +50,8 @@ void IOSliderLaF::drawLinearSlider (juce::Graphics& g, int, int y, int, int heig
 juce::Slider::SliderLayout IOSliderLaF::getSliderLayout (juce::Slider& slider)
 {
     juce::Slider::SliderLayout layout;
-    layout.sliderBounds = { 0, 25, slider.getWidth(), slider.getHeight() - 58 };
+    // A fader too short for any travel (one not yet laid out) gets none, not a negative one.
+    layout.sliderBounds = { 0, 25, slider.getWidth(), std::max (0, slider.getHeight() - 58) };
     layout.textBoxBounds = {};
     return layout;
 }

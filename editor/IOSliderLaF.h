@@ -22,9 +22,6 @@ public:
     /** The travel starts 25 pixels down and leaves 33 below; the text box gets no room at all. */
     juce::Slider::SliderLayout getSliderLayout (juce::Slider&) override;
 
-    /** The top of the 76-pixel-high thumb for the slider's value, in the fader's coordinates. */
-    static int thumbTop (const juce::Slider&, int travelY, int travelHeight);
-
     juce::Image thumbImage;
 
 private:

@@ -5,6 +5,7 @@
 
 #include <BinaryData.h>
 
+#include <cmath>
 #include <cstring>
 
 namespace
@@ -66,23 +67,29 @@ struct EraseUnderWhiteFill
 /**
     Halves an ARGB image exactly as the renderer's bilinear filter does when it
     draws the image at half size on whole pixels: there every display pixel is the
-    rounded mean of a two-by-two block, each channel on its own.
+    rounded mean of a two-by-two block, each channel on its own. Two channels at a
+    time share one 32-bit word, each in its own 16 bits, which four bytes cannot
+    overflow.
 */
 void halveByBlocks (const juce::Image& from, juce::Image& to)
 {
     const juce::Image::BitmapData source (from, juce::Image::BitmapData::readOnly);
     juce::Image::BitmapData destination (to, juce::Image::BitmapData::writeOnly);
+    constexpr juce::uint32 pair = 0x00ff00ff, rounding = 0x00020002;
 
     for (int y = 0; y < destination.height; ++y)
     {
-        const auto* upper = source.getLinePointer (2 * y);
-        const auto* lower = source.getLinePointer (2 * y + 1);
-        auto* out = destination.getLinePointer (y);
+        const auto* upper = reinterpret_cast<const juce::uint32*> (source.getLinePointer (2 * y));
+        const auto* lower = reinterpret_cast<const juce::uint32*> (source.getLinePointer (2 * y + 1));
+        auto* out = reinterpret_cast<juce::uint32*> (destination.getLinePointer (y));
 
-        for (int x = 0; x < destination.width; ++x, upper += 8, lower += 8, out += 4)
-            for (int channel = 0; channel < 4; ++channel)
-                out[channel] = (juce::uint8) ((upper[channel] + upper[channel + 4]
-                                               + lower[channel] + lower[channel + 4] + 2) >> 2);
+        for (int x = 0; x < destination.width; ++x)
+        {
+            const auto a = upper[2 * x], b = upper[2 * x + 1], c = lower[2 * x], d = lower[2 * x + 1];
+            const auto even = (a & pair) + (b & pair) + (c & pair) + (d & pair) + rounding;
+            const auto odd = ((a >> 8) & pair) + ((b >> 8) & pair) + ((c >> 8) & pair) + ((d >> 8) & pair) + rounding;
+            out[x] = ((even >> 2) & pair) | (((odd >> 2) & pair) << 8);
+        }
     }
 }
 
@@ -142,7 +149,7 @@ void MixSliderLaF::drawRing (juce::Graphics& g, float angle)
 {
     if (! ringCut.isValid())
     {
-        // Without an alpha channel nothing can be cut away: the ring is drawn whole.
+        // Only an ARGB ring can be cut; any other is drawn whole.
         EditorImages::drawFitted (g, ringImage, ringArea);
         return;
     }
@@ -157,9 +164,10 @@ void MixSliderLaF::drawRing (juce::Graphics& g, float angle)
         unreached.iterate (eraser);
     }
 
-    // On a context that maps one pixel to one display pixel, halving the cut ring
-    // ourselves gives the very pixels that the scaled drawing would, at a fraction
-    // of the cost; any other scale keeps the framework's own resampling.
+    // On a context that maps one pixel to one display pixel (components are placed on
+    // whole pixels), halving the cut ring ourselves gives the very pixels that the
+    // scaled drawing would, at a fraction of the cost; any other scale keeps the
+    // framework's own resampling.
     if (ringHalf.isValid() && g.getInternalContext().getPhysicalPixelScaleFactor() == 1.0f)
     {
         halveByBlocks (ringCut, ringHalf);

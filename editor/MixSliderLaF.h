@@ -27,14 +27,14 @@ public:
     /** Where the travel ends: the ring's cut always runs from the current angle to here. */
     static constexpr float travelEnd = 9.424778f;
 
-    /** The part of the ring that the value has not reached yet, in ring-image pixels. */
-    static juce::Path unreachedTravel (float angle);
-
     juce::Image ringImage;
     juce::Image pointerImage;
     juce::Image knobImage;
 
 private:
+    /** The part of the ring that the value has not reached yet, in ring-image pixels. */
+    static juce::Path unreachedTravel (float angle);
+
     void drawRing (juce::Graphics&, float angle);
     void drawPointer (juce::Graphics&, float angle);
 

@@ -34,7 +34,6 @@ void PresetCustomComponent::releaseRowImages()
     if (--rowImageHolders > 0)
         return;
 
-    rowImageHolders = 0;
     img_item = {};
     img_item_hi = {};
 }

@@ -1,5 +1,7 @@
 #include "editor/PresetSegment.h"
 
+#include "editor/PresetCustomComponent.h"
+
 #include <array>
 
 namespace
@@ -9,6 +11,20 @@ namespace
 
     // In menu order; a preset's id is its position here plus one.
     const std::array<const char*, 5> presetNames { "Default", "Best Bright", "Best Dark", "Brighter", "Darker" };
+
+    void addRow (juce::PopupMenu& menu, int itemId, PresetCustomComponent& row, int height, bool closesMenu)
+    {
+        // The row's name is also what a screen reader announces for the item.
+    menu.addCustomItem (itemId, row, PresetCustomComponent::width, height, closesMenu, nullptr, row.text);
+
+        // The menu learns of a press and a release only when they reach its own item
+        // component; the row and the wrapper around it would swallow them, and the menu's
+        // pointer polling alone misses a quick click or a tap.
+        row.setInterceptsMouseClicks (false, false);
+
+        if (auto* wrapper = row.getParentComponent())
+            wrapper->setInterceptsMouseClicks (false, false);
+    }
 }
 
 /** What one opening of the menu needs to outlive the call that shows it. */
@@ -24,8 +40,8 @@ struct PresetSegment::OpenMenu
     juce::OwnedArray<PresetCustomComponent> rows;
     PresetCustomComponent bottomCap { {}, PresetCustomComponent::bottomCap };
 
-    // Declared last so that it goes first: the menu window inside it stops showing
-    // the rows before they are destroyed.
+    // Declared last so that it is destroyed first: that ends the menu window's modal
+    // state and takes it off the editor while the rows still exist.
     juce::Component menuParent;
 };
 
@@ -65,12 +81,12 @@ void PresetSegment::showPresetMenu()
     menu.setLookAndFeel (&menuLookAndFeel);
 
     using Row = PresetCustomComponent;
-    menu.addCustomItem (topCapId, openMenu->topCap, Row::width, Row::capHeight, false);
+    addRow (menu, topCapId, openMenu->topCap, Row::capHeight, false);
 
     for (int i = 0; i < openMenu->rows.size(); ++i)
-        menu.addCustomItem (i + 1, *openMenu->rows[i], Row::width, Row::rowHeight, true);
+        addRow (menu, i + 1, *openMenu->rows[i], Row::rowHeight, true);
 
-    menu.addCustomItem (bottomCapId, openMenu->bottomCap, Row::width, Row::capHeight, false);
+    addRow (menu, bottomCapId, openMenu->bottomCap, Row::capHeight, false);
 
     if (parentEditor != nullptr)
     {
@@ -109,8 +125,7 @@ void PresetSegment::menuClosed (int chosenId)
         parentEditor->childrenChanged();
     }
 
-    // Removing the menu parent makes the editor see a change of children while the
-    // flag is clear again, which it ignores.
+    // The menu has closed: its parent leaves the editor, then the rows go.
     openMenu.reset();
 }
 

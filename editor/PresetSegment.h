@@ -1,6 +1,5 @@
 #pragma once
 
-#include "editor/PresetCustomComponent.h"
 #include "editor/PresetImageBtn.h"
 #include "editor/PresetPopupMenuLaF.h"
 

@@ -55,6 +55,15 @@ juce::Range<int> cutEdgeRows (int w, int h, float offset)
 }
 
 int cutEdgeBandHeight (int w) { return w / 2 + 6; }
+
+/** The smallest range holding both; an empty range adds nothing. */
+juce::Range<int> spanOf (juce::Range<int> a, juce::Range<int> b)
+{
+    if (a.isEmpty())
+        return b;
+
+    return b.isEmpty() ? a : a.getUnionWith (b);
+}
 } // namespace
 
 VolumeMeter::VolumeMeter (MorvelAudioProcessor* processorToShow)
@@ -234,8 +243,27 @@ void VolumeMeter::drawBar (juce::Graphics& g, const juce::Image& barImage, float
     }
 
     auto& bar = cutBarFor (barImage, area.getX());
-    cutTo (bar, barImage, offset);
-    EditorImages::drawFitted (g, bar.image, area);
+    bar.staleRows = spanOf (bar.staleRows, cutTo (bar, barImage, offset));
+
+    // Where device pixels are not display pixels (a high-density screen), the image's
+    // own detail shows, so such a context gets the cut image itself.
+    if (g.getInternalContext().getPhysicalPixelScaleFactor() != 1.0f)
+    {
+        EditorImages::drawFitted (g, bar.cut, area);
+        return;
+    }
+
+    redrawShownRows (bar, bar.staleRows);
+    bar.staleRows = {};
+
+    // The finished bar is exactly what fitting the cut image into the area would blend
+    // onto a transparent background, so placing it blends the same pixels. Display rows
+    // filtered only from erased image rows are transparent and are left out.
+    const int firstCutRow = *std::min_element (bar.cutRows.begin(), bar.cutRows.end());
+    const int top = std::min (std::max (0, firstCutRow / 2 - 2), area.getHeight());
+    const int height = area.getHeight() - top;
+    g.drawImage (bar.shown, area.getX(), area.getY() + top, area.getWidth(), height,
+                 0, top, area.getWidth(), height);
 }
 
 VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
@@ -253,6 +281,8 @@ VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
 
     if (found == cutBars.end())
     {
+        // A paint draws at most maxSlots bars, so only a caller drawing more bars than
+        // that at distinct places ever reaches the fallback.
         if (cutBars.size() < (size_t) maxSlots)
             found = cutBars.emplace (cutBars.end());
         else
@@ -262,9 +292,13 @@ VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
     if (found->source != pixels)
     {
         found->source = pixels;
-        found->image = source.createCopy();
+        found->cut = source.createCopy();
+        // One spare column and row: a fill whose edge meets the image's own right edge
+        // is rasterised a shade lighter there than inside a larger canvas.
+        found->shown = juce::Image (juce::Image::ARGB, source.getWidth() / 2 + 1, source.getHeight() / 2 + 1, true);
         found->cutRows.assign ((size_t) source.getWidth(), 0);
         found->offset = std::numeric_limits<float>::quiet_NaN();
+        found->staleRows = { 0, source.getHeight() };
     }
 
     found->x = x;
@@ -272,17 +306,18 @@ VolumeMeter::CutBar& VolumeMeter::cutBarFor (const juce::Image& source, int x)
     return *found;
 }
 
-void VolumeMeter::cutTo (CutBar& bar, const juce::Image& source, float offset)
+juce::Range<int> VolumeMeter::cutTo (CutBar& bar, const juce::Image& source, float offset)
 {
     if (offset == bar.offset)
-        return;
+        return {};
 
     const int w = source.getWidth();
     newCutRows.resize ((size_t) w);
     findCutRows (w, source.getHeight(), offset, newCutRows.data());
 
     juce::Image::BitmapData from (source, juce::Image::BitmapData::readOnly);
-    juce::Image::BitmapData to (bar.image, juce::Image::BitmapData::readWrite);
+    juce::Image::BitmapData to (bar.cut, juce::Image::BitmapData::readWrite);
+    juce::Range<int> changed;
 
     for (int x = 0; x < w; ++x)
     {
@@ -295,10 +330,37 @@ void VolumeMeter::cutTo (CutBar& bar, const juce::Image& source, float offset)
         for (int y = before; y < after; ++y)
             std::memset (to.getPixelPointer (x, y), 0, (size_t) to.pixelStride);
 
+        changed = spanOf (changed, { std::min (before, after), std::max (before, after) });
+
         bar.cutRows[(size_t) x] = after;
     }
 
     bar.offset = offset;
+    return changed;
+}
+
+void VolumeMeter::redrawShownRows (CutBar& bar, juce::Range<int> sourceRows)
+{
+    if (sourceRows.isEmpty())
+        return;
+
+    // A display row is filtered from the few image rows around twice its index; two
+    // rows of margin on each side cover every row that a changed image row reaches.
+    const int w = bar.shown.getWidth();
+    const int top = std::max (0, sourceRows.getStart() / 2 - 2);
+    const int bottom = std::min (bar.shown.getHeight(), sourceRows.getEnd() / 2 + 3);
+    if (top >= bottom)
+        return;
+
+    {
+        juce::Image::BitmapData rows (bar.shown, 0, top, w, bottom - top, juce::Image::BitmapData::writeOnly);
+        for (int y = 0; y < rows.height; ++y)
+            std::memset (rows.getLinePointer (y), 0, (size_t) (w * rows.pixelStride));
+    }
+
+    juce::Graphics g (bar.shown);
+    g.reduceClipRegion (0, top, w, bottom - top);
+    EditorImages::drawFitted (g, bar.cut, { 0, 0, bar.cut.getWidth() / 2, bar.cut.getHeight() / 2 });
 }
 
 void VolumeMeter::findCutRows (int w, int h, float offset, int* rows)

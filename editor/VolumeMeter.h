@@ -73,13 +73,13 @@ public:
         lowest edge lies offset + 2 display pixels below the bar's top is erased.
         An image without an alpha channel is drawn uncut.
 
-        Each bar position keeps its own cut copy of the image and rewrites only the rows
-        whose cut moved since it was last drawn, so a paint costs little more than
-        drawing the bars themselves.
+        Each bar position keeps its own cut copy of the image, and that copy as drawn at
+        display size; both are rewritten only in the rows where the cut moved since the
+        position was last drawn, so a paint mostly places finished bars.
     */
     void drawBar (juce::Graphics& g, const juce::Image& barImage, float x, float offset);
 
-    /** Left edges of the bars of one group for c channels per side, from the group's x. */
+    /** Where the bars of both groups stand: the first left edges and the step between bars. */
     struct BarLayout
     {
         const juce::Image* image = nullptr; // null: no bars
@@ -114,14 +114,21 @@ public:
     juce::Image thinBarImage;
 
 private:
-    /** A bar image with its top erased column by column: rows [0, cutRows[x]) of column x. */
+    /**
+        One bar position's bar: the bar image with its top erased column by column (rows
+        [0, cutRows[x]) of column x), and that cut image as drawn fitted into a bar's
+        display rectangle, which a paint only has to place. staleRows: the image rows
+        whose cut changed since `shown` was last brought up to date.
+    */
     struct CutBar
     {
         const juce::ImagePixelData* source = nullptr;
         int x = 0;
         float offset = 0.0f;
-        juce::Image image;
+        juce::Image cut;
+        juce::Image shown;
         std::vector<int> cutRows;
+        juce::Range<int> staleRows;
         juce::uint32 lastPaint = 0;
     };
 
@@ -133,7 +140,8 @@ private:
     float fallingLevel (int slot);
 
     CutBar& cutBarFor (const juce::Image& source, int x);
-    void cutTo (CutBar& bar, const juce::Image& source, float offset);
+    juce::Range<int> cutTo (CutBar& bar, const juce::Image& source, float offset);
+    void redrawShownRows (CutBar& bar, juce::Range<int> sourceRows);
     void findCutRows (int width, int height, float offset, int* rows);
 
     std::vector<CutBar> cutBars;

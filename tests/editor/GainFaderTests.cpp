@@ -178,3 +178,39 @@ TEST (LinkToggle, ShowsItsStateOnlyNeverHoverOrPress)
         }
     }
 }
+
+TEST (LinkToggle, AClickTogglesTheLink)
+{
+    LinkToggleBtn toggle;
+    toggle.setBounds (0, 0, 38, 49);
+    toggle.setVisible (true); // a hidden button takes no clicks
+    SyntheticMouse mouse (toggle);
+    const juce::Point<float> centre (19.0f, 24.0f);
+
+    for (bool expected : { true, false })
+    {
+        mouse.press (centre);
+        mouse.release (centre);
+        EXPECT_EQ (toggle.getToggleState(), expected);
+    }
+}
+
+TEST (GainFader, DragReachesTheGainParameterThroughItsAttachment)
+{
+    MorvelAudioProcessor processor;
+    IOSegment segment (&processor);
+    segment.setBounds (50, 100, 220, 410);
+    juce::AudioProcessorValueTreeState::SliderAttachment attachment (processor.parameterState, "Input Gain",
+                                                                     segment.inputSlider);
+    auto& fader = segment.inputSlider;
+    EXPECT_EQ (fader.getMinimum(), -20.0);
+    EXPECT_EQ (fader.getMaximum(), 20.0);
+    EXPECT_NEAR (fader.getInterval(), 0.01, 1e-6);
+    ASSERT_EQ (fader.getValue(), 0.0);
+
+    SyntheticMouse mouse (fader);
+    mouse.press ({ 38.0f, 200.0f });
+    mouse.dragTo ({ 38.0f, 44.0f });
+    mouse.release ({ 38.0f, 44.0f });
+    EXPECT_NEAR (processor.parameterState.getRawParameterValue ("Input Gain")->load(), 20.0f, 1e-4f);
+}

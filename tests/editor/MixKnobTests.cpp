@@ -1,5 +1,6 @@
 #include "editor/EditorImages.h"
 #include "editor/MixSegment.h"
+#include "processor/PluginProcessor.h"
 #include "tests/editor/ImageDifference.h"
 #include "tests/editor/LiteralMixKnob.h"
 #include "tests/editor/SyntheticMouse.h"
@@ -193,4 +194,19 @@ TEST (MixKnob, DragUpRaisesTheValueOverTheDefaultTravel)
     mouse.dragTo (start.translated (0.0f, -300.0f));
     EXPECT_NEAR (slider.getValue(), 100.0, 1e-9);
     mouse.release (start.translated (0.0f, -300.0f));
+}
+
+TEST (MixKnob, DragReachesTheMixParameterThroughItsAttachment)
+{
+    MorvelAudioProcessor processor;
+    MixSegment segment;
+    segment.setBounds (knobInWindow);
+    juce::AudioProcessorValueTreeState::SliderAttachment attachment (processor.parameterState, "Mix", segment.mixSlider);
+    segment.mixSlider.setValue (0.0, juce::sendNotificationSync);
+
+    SyntheticMouse mouse (segment.mixSlider);
+    mouse.press ({ 97.0f, 150.0f });
+    mouse.dragTo ({ 97.0f, 25.0f });
+    mouse.release ({ 97.0f, 25.0f });
+    EXPECT_NEAR (processor.parameterState.getRawParameterValue ("Mix")->load(), 50.0f, 1e-4f);
 }

@@ -45,6 +45,20 @@ namespace
         PresetSegment presetSegment { this };
     };
 
+    /**
+        Tests that move the X pointer take turns across processes: the test runner starts
+        them in parallel on one display, where they would move each other's pointer.
+    */
+    class PointerTurn
+    {
+    public:
+        PointerTurn()  { lock.enter (120000); }
+        ~PointerTurn() { lock.exit(); }
+
+    private:
+        juce::InterProcessLock lock { "TessalineXPointer" };
+    };
+
     void deliverPendingMessages()
     {
         juce::MessageManager::getInstance()->runDispatchLoopUntil (30);
@@ -249,6 +263,20 @@ TEST (PresetMenuChoice, TheButtonOpensTheMenu)
     dismissMenu();
 }
 
+TEST (PresetMenuChoice, ASecondClickWhileTheMenuIsOpenOpensNoSecondMenu)
+{
+    Signals signals;
+    StandInEditor editor (signals);
+
+    editor.presetSegment.showPresetMenu();
+    editor.presetSegment.showPresetMenu();
+
+    EXPECT_EQ (editor.getNumChildComponents(), 2);
+    EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 1);
+    dismissMenu();
+    EXPECT_EQ (editor.getNumChildComponents(), 1);
+}
+
 //==============================================================================
 TEST (PresetMenuLayout, RowsAreTheFivePresetsBetweenTwoCaps)
 {
@@ -273,6 +301,7 @@ TEST (PresetMenuLayout, RowsAreTheFivePresetsBetweenTwoCaps)
 
 TEST (PresetMenuLayout, TheMenuStaysInsideItsParentOverTheEditor)
 {
+    PointerTurn turn;
     Signals signals;
     StandInEditor editor (signals);
     juce::Desktop::setMousePosition (editor.localPointToGlobal (juce::Point<int> (138, 50)));
@@ -455,4 +484,116 @@ TEST (PresetMenuPainting, ThePanelCoversOnlyTheArtworkAreaWhateverTheMenuSize)
     EXPECT_EQ (image.getPixelAt (190, 80).getAlpha(), 0);
     EXPECT_EQ (image.getPixelAt (90, 180).getAlpha(), 0);
     EXPECT_EQ (lookAndFeel.getPopupMenuBorderSize(), 0);
+}
+
+TEST (PresetMenuPainting, TheButtonFillsTheSegmentAndLooksPressedOnlyWhileHeldDown)
+{
+    Signals signals;
+    StandInEditor editor (signals);
+    auto& button = editor.presetSegment.presetButton;
+    juce::Image segmentImage (juce::Image::ARGB, 150, 65, true);
+    juce::Graphics g (segmentImage);
+    editor.presetSegment.paint (g);
+    ASSERT_EQ (button.getBounds(), juce::Rectangle<int> (0, 0, 150, 65));
+
+    auto normalArtwork = EditorImages::load (BinaryData::temp_binary_data_61, BinaryData::temp_binary_data_61Size);
+    auto pressedArtwork = EditorImages::load (BinaryData::temp_binary_data_62, BinaryData::temp_binary_data_62Size);
+    const juce::Point<int> sample (20, 15); // where the pressed face is clearly darker
+
+    const std::pair<juce::Button::ButtonState, juce::Image*> looks[] {
+        { juce::Button::buttonNormal, &normalArtwork },
+        { juce::Button::buttonOver, &normalArtwork },
+        { juce::Button::buttonDown, &pressedArtwork },
+    };
+
+    for (auto [state, artwork] : looks)
+    {
+        button.setState (state);
+        auto painted = button.createComponentSnapshot (button.getLocalBounds());
+        expectColourNear (painted.getPixelAt (sample.x, sample.y), artworkAtHalfSize (*artwork, sample.x, sample.y), 3);
+    }
+}
+
+//==============================================================================
+namespace
+{
+    /** Moves the real pointer to a point of the editor and clicks there quickly, as a tap would. */
+    bool clickAt (juce::Component& editor, juce::Point<int> local)
+    {
+        auto screen = editor.localPointToGlobal (local);
+        juce::ChildProcess xdotool;
+
+        if (! xdotool.start (juce::StringArray { "xdotool", "mousemove", "--sync", juce::String (screen.x), juce::String (screen.y),
+                                                 "sleep", "0.1", "click", "1" }))
+            return false;
+
+        // The menu watches the pointer from the message loop, so it has to run while the button is held.
+        for (int waited = 0; xdotool.isRunning() && waited < 5000; waited += 10)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (400);
+        return xdotool.getExitCode() == 0;
+    }
+}
+
+/** The stand-in editor in a window of its own, clicked through the X server. */
+class PresetMenuOnScreen : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // Only the button and the menu's area, away from where other tests open their windows.
+        editor.setBounds (1500, 650, 320, 340);
+        editor.addToDesktop (0);
+        editor.setVisible (true);
+        editor.toFront (true);
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+
+        if (! clickAt (editor, { 138, 50 }))
+            GTEST_SKIP() << "xdotool is needed to click";
+
+        ASSERT_EQ (openMenuRows (editor).size(), 7u) << "the button did not open the menu";
+    }
+
+    void clickRow (int index, int x)
+    {
+        auto* row = openMenuRows (editor)[(size_t) index];
+        clickAt (editor, editor.getLocalPoint (row, juce::Point<int> (x, row->getHeight() / 2)));
+    }
+
+    PointerTurn turn;
+    Signals signals;
+    StandInEditor editor { signals };
+};
+
+TEST_F (PresetMenuOnScreen, AClickOnAPresetAppliesIt)
+{
+    clickRow (3, 80);
+
+    EXPECT_EQ (signals.appliedPresets, std::vector<int> { 3 });
+    EXPECT_EQ (editor.presetSegment.selectedPreset, 3);
+    EXPECT_EQ (menuParentOf (editor), nullptr);
+}
+
+TEST_F (PresetMenuOnScreen, AClickRightOfTheArtworkStillChoosesTheRow)
+{
+    auto rowWidth = openMenuRows (editor)[5]->getWidth();
+    ASSERT_GT (rowWidth, 176);
+
+    clickRow (5, rowWidth - 4);
+
+    EXPECT_EQ (signals.appliedPresets, std::vector<int> { 5 });
+}
+
+TEST_F (PresetMenuOnScreen, ACapKeepsTheMenuOpenAndAClickOutsideClosesItWithoutAChoice)
+{
+    clickRow (0, 80);
+    clickRow (6, 80);
+    EXPECT_EQ (openMenuRows (editor).size(), 7u);
+
+    clickAt (editor, { 300, 20 });
+
+    EXPECT_EQ (menuParentOf (editor), nullptr);
+    EXPECT_EQ (editor.presetSegment.selectedPreset, 0);
+    EXPECT_TRUE (signals.appliedPresets.empty());
 }

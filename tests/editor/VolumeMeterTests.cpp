@@ -230,6 +230,43 @@ TEST_F (VolumeMeterTest, AClickOnTheReadoutClearsTheHold)
     EXPECT_EQ (meter->peakHold[1], 2.0f);
 }
 
+TEST_F (VolumeMeterTest, AClickInTheMetersWindowClearsTheHoldUnderIt)
+{
+    if (juce::Desktop::getInstance().getDisplays().displays.isEmpty())
+        GTEST_SKIP() << "needs a display";
+
+    setValues ({ 2.0f, 2.0f });
+    tick();
+
+    // A window of its own, and a press and release delivered as the window system
+    // would deliver them: the meter finds the button under the pointer itself.
+    meter->addToDesktop (0);
+    auto* peer = meter->getPeer();
+    ASSERT_NE (peer, nullptr);
+
+    auto click = [&] (juce::Point<float> at)
+    {
+        const auto now = juce::Time::currentTimeMillis();
+        peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, at, juce::ModifierKeys::leftButtonModifier,
+                                juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation, now);
+        peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, at, juce::ModifierKeys(),
+                                juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation, now + 40);
+    };
+
+    click ({ 100.0f, 200.0f }); // the bars' area: nothing happens
+    EXPECT_EQ (meter->peakHold[0], 2.0f);
+    EXPECT_EQ (meter->peakHold[1], 2.0f);
+
+    click ({ 150.0f, 10.0f });  // the output readout
+    EXPECT_EQ (meter->peakHold[0], 2.0f);
+    EXPECT_EQ (meter->peakHold[1], -60.0f);
+
+    click ({ 15.0f, 1.0f });    // the input readout
+    EXPECT_EQ (meter->peakHold[0], -60.0f);
+
+    meter->removeFromDesktop();
+}
+
 TEST_F (VolumeMeterTest, ZeroDecibelsExactlyShowsNoReadout)
 {
     setValues ({ 0.0f, 0.0f, 0.0f, 0.0f });
