@@ -47,10 +47,20 @@ void flip (juce::Button& b, bool on) { b.setToggleState (on, juce::sendNotificat
 
 struct EditorFixture : public testing::Test
 {
+    ~EditorFixture() override { close(); }
+
     void open()
     {
         editor.reset (dynamic_cast<MorvelAudioProcessorEditor*> (processor.createEditorIfNeeded()));
         ASSERT_NE (editor, nullptr);
+    }
+
+    /** Closes the window as a host does: the processor learns first. */
+    void close()
+    {
+        if (editor != nullptr)
+            processor.editorBeingDeleted (editor.get());
+        editor.reset();
     }
 
     /** One paint of the whole window into an image, as the renderer would. */
@@ -113,7 +123,7 @@ TEST_F (EditorFixture, OpensAndClosesRepeatedlyLeavingNoListenerBehind)
         open();
         EXPECT_EQ (processor.getActiveEditor(), editor.get());
         paintWindow();
-        editor.reset();
+        close();
         EXPECT_EQ (processor.getActiveEditor(), nullptr);
     }
 
@@ -368,7 +378,7 @@ TEST_F (OpenEditor, AutomationOfOneGainMovesTheOtherOnlyWhileTheWindowIsOpen)
     dispatch();
     expectGains (1.0, -1.0);
 
-    editor.reset();
+    close();
     automate (processor, "Output Gain", 5.0f);
     dispatch();
     EXPECT_NEAR (parameter (processor, "Input Gain"), 1.0, gainTolerance);
@@ -612,7 +622,7 @@ TEST_F (EditorFixture, OpensAndClosesInAWindowWhileAudioRunsAndParametersMove)
             dispatch (150);
         }
         EXPECT_TRUE (editor->openGLContext.isAttached());
-        editor.reset();
+        close();
     }
     dispatch (100);
     EXPECT_GT (audio.blocks(), 20);
