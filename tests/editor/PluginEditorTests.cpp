@@ -3,6 +3,7 @@
 // clicks. Everything here runs without a display except the tests that say so.
 
 #include "editor/PluginEditor.h"
+#include "editor/PresetCustomComponent.h"
 
 #include "tests/editor/ImageComparison.h"
 #include "tests/editor/WindowPointer.h"
@@ -530,6 +531,58 @@ TEST_F (OpenEditor, AClickAnywhereOnTheBypassedWindowEndsTheBypass)
     EXPECT_EQ (editor->bypassSegment.getBounds(), juce::Rectangle<int> (713, 25, 120, 65));
 }
 
+namespace
+{
+/** The open preset menu's row with this text, wherever the menu put it. */
+juce::Component* presetRow (juce::Component& root, const juce::String& text)
+{
+    for (auto* child : root.getChildren())
+    {
+        if (auto* row = dynamic_cast<PresetCustomComponent*> (child); row != nullptr && row->text == text)
+            return row;
+        if (auto* found = presetRow (*child, text))
+            return found;
+    }
+    return nullptr;
+}
+} // namespace
+
+TEST_F (OpenEditor, APresetChosenFromTheMenuReachesTheToneControlsAndTheHandle)
+{
+    if (! WindowPointer::displayAvailable())
+        GTEST_SKIP() << "needs an X display";
+
+    WindowPointer pointer (*editor);
+    pointer.click ({ 138, 57 });
+    auto* row = presetRow (*editor, "Best Dark");
+    ASSERT_NE (row, nullptr) << "the menu did not open";
+
+    // The menu follows the pointer on a timer of its own and takes no release in its
+    // first moments: a person's pace, not a program's.
+    const auto onRow = editor->getLocalArea (row, row->getLocalBounds()).getCentre();
+    WindowPointer::settle (400);
+    pointer.move (onRow);
+    WindowPointer::settle (200);
+    pointer.press (onRow);
+    WindowPointer::settle (150);
+    pointer.release (onRow);
+    WindowPointer::settle (200);
+
+    EXPECT_NEAR (parameter (processor, "Knob1"), 0.5, knobTolerance);
+    EXPECT_NEAR (parameter (processor, "Knob2"), 0.25, knobTolerance);
+    expectHandleAt (310.26, 328.52);
+
+    // Opened again and dismissed beside it: nothing changes.
+    pointer.click ({ 138, 57 });
+    ASSERT_NE (presetRow (*editor, "Best Dark"), nullptr);
+    pointer.click ({ 880, 560 });
+    WindowPointer::settle (100);
+    EXPECT_EQ (presetRow (*editor, "Best Dark"), nullptr);
+    EXPECT_NEAR (parameter (processor, "Knob1"), 0.5, knobTolerance);
+    EXPECT_NEAR (parameter (processor, "Knob2"), 0.25, knobTolerance);
+    expectHandleAt (310.26, 328.52);
+}
+
 //==============================================================================
 namespace
 {
@@ -610,6 +663,7 @@ TEST_F (EditorFixture, OpensAndClosesInAWindowWhileAudioRunsAndParametersMove)
     if (! WindowPointer::displayAvailable())
         GTEST_SKIP() << "needs an X display";
 
+    const DisplayTurn turn; // its windows would cover other tests' windows
     AudioThread audio (processor);
     for (int i = 0; i < 20; ++i)
     {

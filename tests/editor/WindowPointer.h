@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/editor/DisplayTurn.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cstdlib>
@@ -70,6 +72,7 @@ private:
         settle();
     }
 
+    DisplayTurn turn;
     juce::Component& component;
     juce::Point<int> last;
     bool buttonDown = false;

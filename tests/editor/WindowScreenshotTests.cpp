@@ -6,6 +6,7 @@
 //     scripts/take-screenshot.sh -s <state> tests/editor/reference/<state>.png
 // and looked at before it is committed.
 
+#include "tests/editor/DisplayTurn.h"
 #include "tests/editor/ImageComparison.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -69,6 +70,7 @@ TEST_P (WindowScreenshot, MatchesItsReference)
     const auto shot = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getSiblingFile ("screenshots").getChildFile (state + ".png");
     shot.deleteFile();
 
+    const DisplayTurn turn;
     juce::ChildProcess script;
     ASSERT_TRUE (script.start (juce::StringArray { sourceDir.getChildFile ("scripts/take-screenshot.sh").getFullPathName(), "-s", state, "-a",
                                                    app.getFullPathName(), shot.getFullPathName() }));

@@ -2,6 +2,7 @@
 // the framework's hosting code, their editors shown in a window on the X display
 // (the run is under Xvfb), the window's pixels read back from the display.
 
+#include "../editor/DisplayTurn.h"
 #include "../editor/ImageComparison.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -141,6 +142,7 @@ protected:
             editor->removeFromDesktop();
             editor.reset();
         }
+        turn.reset();
         instance.reset();
         format.reset();
         if (oldHome.isNotEmpty())
@@ -151,6 +153,7 @@ protected:
     /** Opens the editor in a window of its own, as a host does, and waits until the plug-in's window is on the display. */
     void show()
     {
+        turn = std::make_unique<DisplayTurn>();
         editor.reset (instance->createEditorIfNeeded());
         ASSERT_NE (editor, nullptr);
         editor->setTopLeftPosition (windowTopLeft);
@@ -162,6 +165,7 @@ protected:
     std::unique_ptr<juce::AudioPluginFormat> format;
     std::unique_ptr<juce::AudioPluginInstance> instance;
     std::unique_ptr<juce::AudioProcessorEditor> editor;
+    std::unique_ptr<DisplayTurn> turn;
     juce::File home = juce::File::createTempFile ("home");
     juce::String oldHome;
 };
