@@ -230,3 +230,18 @@ TEST (MixKnob, ImagesComeFromTheirOwnArtworkWithBodyAndPointerHalved)
     EXPECT_EQ (largestChannelDifference (look.pointerImage, pointer), 0);
     EXPECT_EQ (largestChannelDifference (look.knobImage, body), 0);
 }
+
+TEST (MixKnob, SegmentPlacesTheKnobWhilePaintingOnly)
+{
+    MixSegment segment;
+    segment.setBounds (knobInWindow);
+    segment.resized();
+    EXPECT_TRUE (segment.mixSlider.getBounds().isEmpty());
+    EXPECT_TRUE (segment.mixSlider.isVisible());
+    EXPECT_EQ (segment.getIndexOfChildComponent (&segment.mixSlider), 0);
+
+    juce::Image scratch (juce::Image::ARGB, 195, 195, true);
+    juce::Graphics g (scratch);
+    segment.paintEntireComponent (g, false);
+    EXPECT_EQ (segment.mixSlider.getBounds(), juce::Rectangle<int> (0, 0, 195, 195));
+}
