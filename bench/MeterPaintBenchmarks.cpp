@@ -103,15 +103,3 @@ void meterPaintCuttingEveryBar (benchmark::State& state)
 
 BENCHMARK (meterPaint)->Arg (2)->Arg (12)->Unit (benchmark::kMicrosecond);
 BENCHMARK (meterPaintCuttingEveryBar)->Arg (2)->Arg (12)->Unit (benchmark::kMicrosecond);
-
-// Every paint benchmark file may bring its own main; the linker keeps one.
-__attribute__ ((weak)) int main (int argc, char** argv)
-{
-    juce::ScopedJuceInitialiser_GUI juce;
-    benchmark::Initialize (&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments (argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

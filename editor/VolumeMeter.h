@@ -17,10 +17,11 @@
     -50 dB, 333 ms after 45 quiet ticks. Each bar holds a peak for one extra tick and
     then falls by at most 1.5 dB per painted tick.
 
-    [message thread] Construction, ticks, clicks and paints. The values are copied
-    from the processor's fixed store of atomic values, which the audio thread writes
-    and re-sizes without ever freeing it, so a tick never waits and never reads
-    freed memory.
+    [message thread] Construction, ticks and clicks. Paints run on the window's
+    rendering thread while it holds the message thread's lock, so they never overlap
+    a tick. The values are copied from the processor's fixed store of atomic values,
+    which the audio thread writes and re-sizes without ever freeing it, so a tick
+    never waits and never reads freed memory.
 
     Data members are public so that the segment that owns the meter and the tests can
     see its state; only the meter itself changes it.

@@ -98,7 +98,10 @@ TEST (GainFader, SegmentPlacesMeterFadersAndToggleWhilePainting)
 
     // Bottom to top: the meter, the faders, the toggle.
     ASSERT_EQ (seg.getNumChildComponents(), 4);
+    // The faders overlap by three pixels, where the output fader lies on top.
     EXPECT_EQ (seg.getChildComponent (0), &seg.meter);
+    EXPECT_EQ (seg.getChildComponent (1), &seg.inputSlider);
+    EXPECT_EQ (seg.getChildComponent (2), &seg.outputSlider);
     EXPECT_EQ (seg.getChildComponent (3), &seg.linkButton);
     EXPECT_TRUE (seg.meter.isVisible() && seg.inputSlider.isVisible() && seg.outputSlider.isVisible()
                  && seg.linkButton.isVisible());

@@ -210,3 +210,38 @@ TEST (MixKnob, DragReachesTheMixParameterThroughItsAttachment)
     mouse.release ({ 97.0f, 25.0f });
     EXPECT_NEAR (processor.parameterState.getRawParameterValue ("Mix")->load(), 50.0f, 1e-4f);
 }
+
+TEST (MixKnob, ImagesComeFromTheirOwnArtworkWithBodyAndPointerHalved)
+{
+    // Halved independently of the look-and-feel, at the same quality.
+    auto load = [] (const char* data, int size) { return juce::ImageCache::getFromMemory (data, size); };
+    auto halve = [] (const juce::Image& image)
+    { return image.rescaled (image.getWidth() / 2, image.getHeight() / 2, juce::Graphics::highResamplingQuality); };
+
+    const MixSliderLaF look;
+    const auto ring = load (BinaryData::temp_binary_data_47, BinaryData::temp_binary_data_47Size);
+    const auto pointer = halve (load (BinaryData::temp_binary_data_45, BinaryData::temp_binary_data_45Size));
+    const auto body = halve (load (BinaryData::temp_binary_data_46, BinaryData::temp_binary_data_46Size));
+
+    ASSERT_EQ (look.ringImage.getBounds(), juce::Rectangle<int> (316, 316));
+    ASSERT_EQ (look.pointerImage.getBounds(), juce::Rectangle<int> (195, 195));
+    ASSERT_EQ (look.knobImage.getBounds(), juce::Rectangle<int> (196, 196));
+    EXPECT_EQ (largestChannelDifference (look.ringImage, ring), 0);
+    EXPECT_EQ (largestChannelDifference (look.pointerImage, pointer), 0);
+    EXPECT_EQ (largestChannelDifference (look.knobImage, body), 0);
+}
+
+TEST (MixKnob, SegmentPlacesTheKnobWhilePaintingOnly)
+{
+    MixSegment segment;
+    segment.setBounds (knobInWindow);
+    segment.resized();
+    EXPECT_TRUE (segment.mixSlider.getBounds().isEmpty());
+    EXPECT_TRUE (segment.mixSlider.isVisible());
+    EXPECT_EQ (segment.getIndexOfChildComponent (&segment.mixSlider), 0);
+
+    juce::Image scratch (juce::Image::ARGB, 195, 195, true);
+    juce::Graphics g (scratch);
+    segment.paintEntireComponent (g, false);
+    EXPECT_EQ (segment.mixSlider.getBounds(), juce::Rectangle<int> (0, 0, 195, 195));
+}

@@ -2,6 +2,7 @@
 
 #include "LiteralPartialImage.h"
 
+#include <BinaryData.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -337,4 +338,48 @@ TEST_F (VolumeMeterDrawing, TheClipReadoutIsCentredOverItsGroup)
     EXPECT_GE (input.getY(), 0);
     EXPECT_LE (input.getBottom(), 18);
     EXPECT_LE (output.getBottom(), 18);
+}
+
+TEST_F (VolumeMeterDrawing, TheClipReadoutReadsTheHoldWithOneDecimalAndItsUnit)
+{
+    // One channel per side draws no bars, so the readouts are all there is to see.
+    struct Case { float input, output; const char* inputText; const char* outputText; };
+    for (const auto& c : { Case { 1.2f, 12.34f, "1.2 dB", "12.3 dB" },
+                           Case { 0.04f, 7.0f, "0.0 dB", "7.0 dB" },
+                           Case { 3.96f, 0.0f, "4.0 dB", nullptr } })
+    {
+        SetUp();
+        processor->truePeakMeter.peakDb.assign (2, -60.0f);
+        processor->truePeakMeter.peakDb.set (0, c.input);
+        processor->truePeakMeter.peakDb.set (1, c.output);
+        meter->timerCallback();
+
+        auto expected = blankCanvas (220, 410, false);
+        {
+            juce::Graphics g (expected);
+            g.setColour (juce::Colours::red);
+            g.setFont (13.0f);
+            g.drawText (c.inputText, juce::Rectangle<float> (13.0f, -5.0f, 69.0f, 23.0f), juce::Justification::centred, true);
+            if (c.outputText != nullptr)
+                g.drawText (c.outputText, juce::Rectangle<float> (87.0f, -5.0f, 69.0f, 23.0f), juce::Justification::centred, true);
+        }
+        juce::Point<int> where;
+        EXPECT_EQ (largestDifference (paintMeter(), expected, &where), 0) << c.inputText << " at " << where.toString();
+    }
+}
+
+TEST_F (VolumeMeterDrawing, BarsComeFromTheirOwnArtwork)
+{
+    // The wide bar for 2 to 5 channels per side, the thin one for 6 to 12.
+    auto expectResource = [] (const juce::Image& image, const char* data, int size, int width)
+    {
+        const auto resource = juce::ImageCache::getFromMemory (data, size);
+        ASSERT_EQ (image.getBounds(), juce::Rectangle<int> (width, 710));
+        EXPECT_EQ (image.getPixelData(), resource.getPixelData());
+    };
+    expectResource (meter->wideBarImage, BinaryData::temp_binary_data_40, BinaryData::temp_binary_data_40Size, 10);
+    expectResource (meter->thinBarImage, BinaryData::temp_binary_data_41, BinaryData::temp_binary_data_41Size, 4);
+
+    for (int c = 2; c <= 12; ++c)
+        EXPECT_EQ (meter->barLayout (c).image, c <= 5 ? &meter->wideBarImage : &meter->thinBarImage) << c;
 }
