@@ -583,6 +583,24 @@ TEST_F (OpenEditor, APresetChosenFromTheMenuReachesTheToneControlsAndTheHandle)
     expectHandleAt (310.26, 328.52);
 }
 
+TEST_F (OpenEditor, ClosesSafelyWhileThePresetMenuIsOpen)
+{
+    if (! WindowPointer::displayAvailable())
+        GTEST_SKIP() << "needs an X display";
+
+    {
+        WindowPointer pointer (*editor);
+        pointer.click ({ 138, 57 });
+        ASSERT_NE (presetRow (*editor, "Best Dark"), nullptr);
+    }
+    close();
+    WindowPointer::settle (200);
+
+    open();
+    EXPECT_EQ (presetRow (*editor, "Best Dark"), nullptr);
+    EXPECT_NEAR (parameter (processor, "Knob1"), 0.35, knobTolerance);
+}
+
 //==============================================================================
 namespace
 {
