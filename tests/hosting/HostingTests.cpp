@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
+#include <string>
 
 namespace
 {
@@ -42,11 +46,40 @@ float normalised (const ExpectedParameter& p, float value)
     return (value - p.min) / (p.max - p.min);
 }
 
+/** The plug-in binary that the build made for a format. */
+std::filesystem::path builtLibrary (Format f)
+{
+    return std::filesystem::canonical (f == Format::vst3 ? TESSALINE_VST3_LIBRARY : TESSALINE_LV2_LIBRARY);
+}
+
+/**
+    Every file mapped into this process under the given file name: the libraries
+    that the loader really opened, wherever a format found them.
+*/
+std::set<std::filesystem::path> mappedFilesNamed (const std::filesystem::path& fileName)
+{
+    std::set<std::filesystem::path> found;
+    std::ifstream maps ("/proc/self/maps");
+
+    for (std::string line; std::getline (maps, line);)
+    {
+        const auto pathStart = line.find ('/');
+        if (pathStart == std::string::npos)
+            continue;
+
+        const std::filesystem::path path (line.substr (pathStart));
+        if (path.filename() == fileName)
+            found.insert (path);
+    }
+
+    return found;
+}
+
 /** The plug-in as found by a format's own scan of the build tree. */
 class HostedPlugin
 {
 public:
-    explicit HostedPlugin (Format f)
+    explicit HostedPlugin (Format f) : formatUsed (f)
     {
         if (f == Format::vst3)
         {
@@ -69,9 +102,18 @@ public:
         juce::String error;
         auto instance = format->createInstanceFromDescription (*description(), sampleRate, blockSize, error);
         EXPECT_NE (instance, nullptr) << error;
+        expectOnlyTheBuiltLibraryLoaded();
         return instance;
     }
 
+    /** What every test relies on: the instance runs the binary of this build, not an installed copy. */
+    void expectOnlyTheBuiltLibraryLoaded() const
+    {
+        const auto built = builtLibrary (formatUsed);
+        EXPECT_EQ (mappedFilesNamed (built.filename()), std::set<std::filesystem::path> { built });
+    }
+
+    Format formatUsed;
     std::unique_ptr<juce::AudioPluginFormat> format;
     juce::OwnedArray<juce::PluginDescription> descriptions;
 };
@@ -148,6 +190,26 @@ protected:
     }
 };
 } // namespace
+
+TEST_P (HostedPluginTest, LoadsTheBinaryOfThisBuildWithTheUsersFoldersOutOfReach)
+{
+    // The program runs in a home of its own (see its main): no user-installed copy
+    // can be found before the build's.
+    const auto home = juce::File::getSpecialLocation (juce::File::userHomeDirectory);
+    EXPECT_TRUE (home.getFileName().startsWith ("tessaline-hosting-home-")) << home.getFullPathName();
+    EXPECT_FALSE (home.getChildFile (".lv2").exists());
+    EXPECT_FALSE (home.getChildFile (".vst3").exists());
+
+    if (GetParam() == Format::vst3)
+    {
+        EXPECT_EQ (std::filesystem::canonical (plugin.description()->fileOrIdentifier.toStdString()),
+                   std::filesystem::canonical (TESSALINE_VST3_BUNDLE));
+    }
+
+    auto instance = plugin.create();
+    ASSERT_NE (instance, nullptr);
+    plugin.expectOnlyTheBuiltLibraryLoaded();
+}
 
 TEST_P (HostedPluginTest, ScanFindsTheEffectWithItsNameAndMaker)
 {
