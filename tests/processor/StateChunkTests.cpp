@@ -450,11 +450,12 @@ private:
 
     void mutateOnce (std::vector<char>& c)
     {
-        static const char* const tokens[] = {
+        // Strings, not pointers: the last token holds a zero byte.
+        static const std::string tokens[] = {
             "<", ">", "/>", "</", "</PARAM>", "</APVT>", "<PARAM id=\"Knob1\" value=\"", "\"", "'", "=",
             "nan", "inf", "-inf", "1e999", "1e-999", "-0", "99999", "&", "&amp;", "&#", "&#x41;", "&#xFFFFFF;",
             "<!--", "-->", "<!DOCTYPE x [<!ENTITY e \"&e;\">]>", "<![CDATA[", "<?", "?>", "apvt", "APVT",
-            "Knob2", "Mix", "value", "id", " ", "\n", "\xc3", "\xa9", "\xff", "\xf0\x9f\x8e\xb8", std::string (1, '\0').c_str()
+            "Knob2", "Mix", "value", "id", " ", "\n", "\xc3", "\xa9", "\xff", "\xf0\x9f\x8e\xb8", std::string (1, '\0')
         };
 
         const size_t size = c.size();
@@ -478,7 +479,7 @@ private:
                 break;
             case 3: // insert a token
             {
-                const std::string token = pick (20) == 0 ? std::string (1, '\0') : std::string (tokens[pick ((int) std::size (tokens))]);
+                const std::string token = pick (20) == 0 ? std::string (1, '\0') : tokens[pick ((int) std::size (tokens))];
                 const size_t at = (size_t) pick ((int) size + 1);
                 c.insert (c.begin() + (long) at, token.begin(), token.end());
                 break;
