@@ -272,25 +272,6 @@ TEST_P (HostedPluginTest, EightParametersWithTheirNamesRangesAndDefaults)
     }
 }
 
-TEST_P (HostedPluginTest, ReportsTheLatencyOfItsRateClass)
-{
-    auto instance = plugin.create();
-    ASSERT_NE (instance, nullptr);
-    setStereo (*instance);
-
-    instance->prepareToPlay (48000.0, 512);
-    processSine (*instance, 48000.0, 512, 1);
-    deliverMessages();
-    EXPECT_EQ (instance->getLatencySamples(), 303);
-    instance->releaseResources();
-
-    instance->prepareToPlay (96000.0, 512);
-    processSine (*instance, 96000.0, 512, 1);
-    deliverMessages();
-    EXPECT_EQ (instance->getLatencySamples(), 271);
-    instance->releaseResources();
-}
-
 TEST_P (HostedPluginTest, StateRoundTripsThroughTheHostInterface)
 {
     auto first = plugin.create();
@@ -379,6 +360,38 @@ TEST_P (HostedPluginTest, ProcessesSoundNearTheInputsLevelAtTheDefaults)
 INSTANTIATE_TEST_SUITE_P (Formats, HostedPluginTest, testing::Values (Format::vst3, Format::lv2), formatName);
 
 //==============================================================================
+TEST (HostedLatency, BothFormatsReportTheSameDelayAfterEachPreparation)
+{
+    // The figure itself is checked against an impulse's arrival elsewhere; here the
+    // host's side: each format passes the delay on after preparation, a plausible
+    // one (under 10 ms), and the same in both.
+    std::map<double, int> latencyByRate[2];
+
+    for (const auto format : { Format::vst3, Format::lv2 })
+    {
+        HostedPlugin plugin (format);
+        ASSERT_NE (plugin.description(), nullptr);
+        auto instance = plugin.create();
+        ASSERT_NE (instance, nullptr);
+        setStereo (*instance);
+
+        for (const double rate : { 44100.0, 48000.0, 96000.0 })
+        {
+            instance->prepareToPlay (rate, 512);
+            processSine (*instance, rate, 512, 1);
+            deliverMessages();
+
+            const int latency = instance->getLatencySamples();
+            EXPECT_GT (latency, 0) << rate;
+            EXPECT_LT (latency, (int) (0.01 * rate)) << rate;
+            latencyByRate[(int) format][rate] = latency;
+            instance->releaseResources();
+        }
+    }
+
+    EXPECT_EQ (latencyByRate[0], latencyByRate[1]);
+}
+
 namespace
 {
 /**
