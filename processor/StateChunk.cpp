@@ -70,7 +70,9 @@ private:
 
     static void XMLCALL endElement (void* builder, const XML_Char*)
     {
-        static_cast<XmlTreeBuilder*> (builder)->openElements.pop_back();
+        auto& open = static_cast<XmlTreeBuilder*> (builder)->openElements;
+        if (! open.empty())
+            open.pop_back();
     }
 
     // A declaration's entities are what expand without limit; no chunk needs one.
