@@ -25,8 +25,8 @@ public:
     /**
         The root element of a chunk whose tag equals expectedTag ignoring letter case,
         or nullptr for anything else: fewer than 9 bytes, another magic, a length field
-        that is 0 or negative, text that parseXml refuses, or another root tag. At most min(length, size - 8) bytes of
-        text are read, ending early at a zero byte.
+        that is 0 or negative, text that parseXml refuses, or another root tag. At most
+        min(length, size - 8) bytes of text are read, ending early at a zero byte.
 
         Children whose "value" is not a finite number are removed, so that the
         parameter goes back to its default as if its child were missing.
