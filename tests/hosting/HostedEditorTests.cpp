@@ -101,7 +101,7 @@ void waitFor (std::function<bool()> condition, int milliseconds)
         juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
 }
 
-/** The build tree's plug-in in one format, loaded with a home of its own so that no installed copy is found instead. */
+/** The build tree's plug-in in one format (the program runs in a home of its own, so no installed copy is found instead). */
 class HostedEditor : public testing::TestWithParam<Format>
 {
 protected:
@@ -110,10 +110,6 @@ protected:
         if (std::getenv ("DISPLAY") == nullptr || ! toolsPresent())
             GTEST_SKIP() << "needs an X display, imagemagick and x11-utils";
         tolerateXErrors();
-
-        oldHome = juce::SystemStats::getEnvironmentVariable ("HOME", {});
-        home.createDirectory();
-        setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
 
         juce::OwnedArray<juce::PluginDescription> descriptions;
         if (GetParam() == Format::vst3)
@@ -145,9 +141,6 @@ protected:
         turn.reset();
         instance.reset();
         format.reset();
-        if (oldHome.isNotEmpty())
-            setenv ("HOME", oldHome.toRawUTF8(), 1);
-        home.deleteRecursively();
     }
 
     /** Opens the editor in a window of its own, as a host does, and waits until the plug-in's window is on the display. */
@@ -166,8 +159,6 @@ protected:
     std::unique_ptr<juce::AudioPluginInstance> instance;
     std::unique_ptr<juce::AudioProcessorEditor> editor;
     std::unique_ptr<DisplayTurn> turn;
-    juce::File home = juce::File::createTempFile ("home");
-    juce::String oldHome;
 };
 
 std::string formatName (const testing::TestParamInfo<Format>& info)
