@@ -103,6 +103,18 @@ void PresetSegment::showPresetMenu()
     options = options.withMaximumNumColumns (1).withParentComponent (&openMenu->menuParent);
 
     menu.showMenuAsync (options, menuClosedCallback (this));
+    letWindowShowBesideTheRows();
+}
+
+void PresetSegment::letWindowShowBesideTheRows()
+{
+    // The framework makes a menu opaque wherever the desktop cannot blend separate
+    // windows (X without a compositor), and an opaque menu that paints only its
+    // artwork leaves the strip right of the rows unpainted. Inside its parent the
+    // menu is an ordinary child drawn over the window, so it never needs to be.
+    if (openMenu != nullptr)
+        for (auto* menuWindow : openMenu->menuParent.getChildren())
+            menuWindow->setOpaque (false);
 }
 
 std::function<void (int)> PresetSegment::menuClosedCallback (juce::Component::SafePointer<PresetSegment> segment)

@@ -64,6 +64,7 @@ private:
 
     void menuClosed (int chosenId);
     void closeMenuLeavingNoTrace();
+    void letWindowShowBesideTheRows();
 
     // The rows and the menu parent of the open menu; empty while no menu is open.
     std::unique_ptr<OpenMenu> openMenu;

@@ -1,3 +1,4 @@
+#include "DisplayTurn.h"
 #include "editor/EditorImages.h"
 #include "editor/PresetCustomComponent.h"
 #include "editor/PresetPopupMenuLaF.h"
@@ -49,16 +50,6 @@ namespace
         Tests that move the X pointer take turns across processes: the test runner starts
         them in parallel on one display, where they would move each other's pointer.
     */
-    class PointerTurn
-    {
-    public:
-        PointerTurn()  { lock.enter (120000); }
-        ~PointerTurn() { lock.exit(); }
-
-    private:
-        juce::InterProcessLock lock { "TessalineXPointer" };
-    };
-
     void deliverPendingMessages()
     {
         juce::MessageManager::getInstance()->runDispatchLoopUntil (30);
@@ -301,7 +292,7 @@ TEST (PresetMenuLayout, RowsAreTheFivePresetsBetweenTwoCaps)
 
 TEST (PresetMenuLayout, TheMenuStaysInsideItsParentOverTheEditor)
 {
-    PointerTurn turn;
+    DisplayTurn turn;
     Signals signals;
     StandInEditor editor (signals);
     juce::Desktop::setMousePosition (editor.localPointToGlobal (juce::Point<int> (138, 50)));
@@ -318,6 +309,8 @@ TEST (PresetMenuLayout, TheMenuStaysInsideItsParentOverTheEditor)
     EXPECT_EQ (window.getHeight(), 6 + 5 * 30 + 6);
     // Opened from the button above the parent's area, the menu is wide enough for the row artwork.
     EXPECT_GE (window.getWidth(), 171);
+    // Beside the artwork the window shows through, with or without a compositing desktop.
+    EXPECT_FALSE (parent->getChildComponent (0)->isOpaque());
 
     for (auto* row : openMenuRows (editor))
         EXPECT_EQ (row->getWidth(), window.getWidth());
@@ -561,7 +554,7 @@ protected:
         clickAt (editor, editor.getLocalPoint (row, juce::Point<int> (x, row->getHeight() / 2)));
     }
 
-    PointerTurn turn;
+    DisplayTurn turn;
     Signals signals;
     StandInEditor editor { signals };
 };
