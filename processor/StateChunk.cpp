@@ -1,381 +1,136 @@
 #include "processor/StateChunk.h"
 
+#include <expat.h>
+
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
-#include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace
 {
 constexpr juce::uint32 chunkMagic = 0x21324356; // "VC2!" read little-endian
 constexpr int headerSize = 8;
 
-//==============================================================================
-bool isValidUtf8 (const unsigned char* s, size_t len)
-{
-    size_t i = 0;
-
-    while (i < len)
-    {
-        const unsigned c = s[i];
-
-        if (c < 0x80)
-        {
-            ++i;
-            continue;
-        }
-
-        size_t extra = 0;
-        juce::uint32 codePoint = 0;
-
-        if ((c & 0xe0) == 0xc0)      { extra = 1; codePoint = c & 0x1f; }
-        else if ((c & 0xf0) == 0xe0) { extra = 2; codePoint = c & 0x0f; }
-        else if ((c & 0xf8) == 0xf0) { extra = 3; codePoint = c & 0x07; }
-        else return false;
-
-        if (i + extra >= len)
-            return false;
-
-        for (size_t k = 1; k <= extra; ++k)
-        {
-            if ((s[i + k] & 0xc0) != 0x80)
-                return false;
-
-            codePoint = (codePoint << 6) | (s[i + k] & 0x3f);
-        }
-
-        static constexpr juce::uint32 smallestForLength[] = { 0, 0x80, 0x800, 0x10000 };
-
-        if (codePoint < smallestForLength[extra] || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
-            return false;
-
-        i += extra + 1;
-    }
-
-    return true;
-}
-
-/** A strict, non-recursive reader of the plain XML subset that chunks are written in. */
-class XmlSubsetChecker
+/**
+    Builds the element tree while expat reads a document. Expat checks that the
+    document is well-formed; the builder refuses what the state tree must not meet.
+    Nesting is followed with a list, not by recursion, so a hostile depth costs no
+    stack here; the limit protects the tree's own recursive operations.
+*/
+class XmlTreeBuilder
 {
 public:
-    XmlSubsetChecker (const char* textToCheck, size_t length) : text (textToCheck), len (length) {}
-
-    bool check()
+    explicit XmlTreeBuilder (XML_Parser p) : parser (p)
     {
-        skipBlanks();
+        XML_SetUserData (parser, this);
+        XML_SetElementHandler (parser, startElement, endElement);
+        XML_SetStartDoctypeDeclHandler (parser, startDoctype);
+    }
 
-        if (startsWith ("<?xml"))
-        {
-            if (! skipPast ("?>"))
-                return false;
-        }
-
-        if (! skipBlanksAndComments() || ! isAt ('<'))
-            return false;
-
-        if (! readRootElement())
-            return false;
-
-        return skipBlanksAndComments() && pos == len;
+    std::unique_ptr<juce::XmlElement> parse (const char* text, int len)
+    {
+        const bool wellFormed = XML_Parse (parser, text, len, XML_TRUE) == XML_STATUS_OK;
+        return wellFormed && ! refused ? std::move (root) : nullptr;
     }
 
 private:
-    struct Name { size_t start = 0, length = 0; };
+    XML_Parser parser;
+    std::unique_ptr<juce::XmlElement> root;
+    std::vector<juce::XmlElement*> openElements;
+    bool refused = false;
 
-    // A saved parameter has two attributes; this bounds the duplicate search.
-    static constexpr size_t maxAttributes = 64;
-
-    const char* text;
-    size_t len;
-    size_t pos = 0;
-    std::array<Name, StateChunk::maxDepth> openElements {};
-    int depth = 0;
-
-    bool isAt (char c) const { return pos < len && text[pos] == c; }
-
-    bool startsWith (const char* s) const
+    void refuse()
     {
-        const size_t n = std::strlen (s);
-        return len - pos >= n && std::memcmp (text + pos, s, n) == 0;
+        refused = true;
+        XML_StopParser (parser, XML_FALSE);
     }
 
-    bool skipPast (const char* s)
+    static void XMLCALL startElement (void* builder, const XML_Char* name, const XML_Char** attributes)
     {
-        const size_t n = std::strlen (s);
+        auto& b = *static_cast<XmlTreeBuilder*> (builder);
 
-        for (; len - pos >= n; ++pos)
-        {
-            if (std::memcmp (text + pos, s, n) == 0)
-            {
-                pos += n;
-                return true;
-            }
-        }
+        if ((int) b.openElements.size() >= StateChunk::maxDepth)
+            return b.refuse();
 
-        return false;
+        auto element = std::make_unique<juce::XmlElement> (juce::String::fromUTF8 (name));
+        for (auto** a = attributes; *a != nullptr; a += 2)
+            element->setAttribute (juce::String::fromUTF8 (a[0]), juce::String::fromUTF8 (a[1]));
+
+        auto* added = element.get();
+        if (b.openElements.empty())
+            b.root = std::move (element);
+        else
+            b.openElements.back()->addChildElement (element.release());
+
+        b.openElements.push_back (added);
     }
 
-    static bool isBlank (char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-    void skipBlanks()
+    static void XMLCALL endElement (void* builder, const XML_Char*)
     {
-        while (pos < len && isBlank (text[pos]))
-            ++pos;
+        auto& open = static_cast<XmlTreeBuilder*> (builder)->openElements;
+        if (! open.empty())
+            open.pop_back();
     }
 
-    bool skipBlanksAndComments()
+    // A declaration's entities are what expand without limit; no chunk needs one.
+    static void XMLCALL startDoctype (void* builder, const XML_Char*, const XML_Char*, const XML_Char*, int)
     {
-        for (;;)
-        {
-            skipBlanks();
-
-            if (! startsWith ("<!--"))
-                return true;
-
-            pos += 4;
-
-            if (! skipPast ("-->"))
-                return false;
-        }
-    }
-
-    static bool isNameStart (char c)
-    {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
-    }
-
-    static bool isNameChar (char c)
-    {
-        return isNameStart (c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-    }
-
-    bool readName (Name& name)
-    {
-        if (pos >= len || ! isNameStart (text[pos]))
-            return false;
-
-        name.start = pos;
-
-        while (pos < len && isNameChar (text[pos]))
-            ++pos;
-
-        name.length = pos - name.start;
-        return true;
-    }
-
-    /** At '&': accepts the predefined entities and numeric references to valid characters. */
-    bool readReference()
-    {
-        ++pos;
-
-        for (const char* entity : { "amp;", "lt;", "gt;", "quot;", "apos;" })
-        {
-            if (startsWith (entity))
-            {
-                pos += std::strlen (entity);
-                return true;
-            }
-        }
-
-        if (! isAt ('#'))
-            return false;
-
-        ++pos;
-        const bool hex = isAt ('x');
-        if (hex)
-            ++pos;
-
-        juce::uint32 value = 0;
-        int digits = 0;
-
-        for (; pos < len && text[pos] != ';'; ++pos)
-        {
-            const int digit = hex ? juce::CharacterFunctions::getHexDigitValue ((juce::juce_wchar) text[pos])
-                                  : (text[pos] >= '0' && text[pos] <= '9' ? text[pos] - '0' : -1);
-
-            if (digit < 0 || ++digits > 7)
-                return false;
-
-            value = value * (hex ? 16u : 10u) + (juce::uint32) digit;
-        }
-
-        if (! isAt (';') || digits == 0)
-            return false;
-
-        ++pos;
-        return value != 0 && value <= 0x10ffff && ! (value >= 0xd800 && value <= 0xdfff);
-    }
-
-    bool readAttributeValue()
-    {
-        const char quote = text[pos++];
-
-        while (pos < len && text[pos] != quote)
-        {
-            if (text[pos] == '<')
-                return false;
-
-            if (text[pos] == '&')
-            {
-                if (! readReference())
-                    return false;
-            }
-            else
-            {
-                ++pos;
-            }
-        }
-
-        if (pos >= len)
-            return false;
-
-        ++pos;
-        return true;
-    }
-
-    bool sameName (const Name& a, const Name& b) const
-    {
-        return a.length == b.length && std::memcmp (text + a.start, text + b.start, a.length) == 0;
-    }
-
-    /**
-        At '<' of an opening tag. Sets selfClosing for "<name ... />". A repeated
-        attribute name is refused: the framework keeps both and the parameter tree
-        then binds a parameter to a child that names another.
-    */
-    bool readStartTag (Name& name, bool& selfClosing)
-    {
-        ++pos;
-
-        if (! readName (name))
-            return false;
-
-        std::array<Name, maxAttributes> attributes {};
-        size_t numAttributes = 0;
-
-        for (;;)
-        {
-            const size_t before = pos;
-            skipBlanks();
-
-            if (startsWith ("/>"))
-            {
-                pos += 2;
-                selfClosing = true;
-                return true;
-            }
-
-            if (isAt ('>'))
-            {
-                ++pos;
-                selfClosing = false;
-                return true;
-            }
-
-            Name attribute;
-
-            if (pos == before || ! readName (attribute) || numAttributes == maxAttributes)
-                return false;
-
-            for (size_t i = 0; i < numAttributes; ++i)
-                if (sameName (attributes[i], attribute))
-                    return false;
-
-            attributes[numAttributes++] = attribute;
-
-            skipBlanks();
-
-            if (! isAt ('='))
-                return false;
-
-            ++pos;
-            skipBlanks();
-
-            if (! isAt ('"') && ! isAt ('\''))
-                return false;
-
-            if (! readAttributeValue())
-                return false;
-        }
-    }
-
-    /** At "</": the closing tag must name the innermost open element. */
-    bool readEndTag()
-    {
-        pos += 2;
-        Name name;
-
-        if (depth == 0 || ! readName (name))
-            return false;
-
-        if (! sameName (name, openElements[(size_t) depth - 1]))
-            return false;
-
-        skipBlanks();
-
-        if (! isAt ('>'))
-            return false;
-
-        ++pos;
-        --depth;
-        return true;
-    }
-
-    bool readRootElement()
-    {
-        do
-        {
-            if (startsWith ("</"))
-            {
-                if (! readEndTag())
-                    return false;
-            }
-            else if (startsWith ("<!--"))
-            {
-                pos += 4;
-
-                if (! skipPast ("-->"))
-                    return false;
-            }
-            else if (isAt ('<'))
-            {
-                Name name;
-                bool selfClosing = false;
-
-                if (! readStartTag (name, selfClosing))
-                    return false;
-
-                if (! selfClosing)
-                {
-                    if (depth >= StateChunk::maxDepth)
-                        return false;
-
-                    openElements[(size_t) depth++] = name;
-                }
-            }
-            else if (isAt ('&'))
-            {
-                if (! readReference())
-                    return false;
-            }
-            else if (pos < len)
-            {
-                ++pos;
-            }
-            else
-            {
-                return false;
-            }
-        }
-        while (depth > 0);
-
-        return true;
+        static_cast<XmlTreeBuilder*> (builder)->refuse();
     }
 };
+
+struct ParserDeleter
+{
+    void operator() (XML_ParserStruct* parser) const { XML_ParserFree (parser); }
+};
+
+/** Optional sign, digits with an optional point (at least one digit), optional exponent with digits. */
+bool isPlainDecimal (const std::string& s)
+{
+    size_t i = 0;
+    const auto digitsFrom = [&s, &i]
+    {
+        const size_t start = i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+            ++i;
+        return i - start;
+    };
+
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        ++i;
+
+    size_t mantissaDigits = digitsFrom();
+    if (i < s.size() && s[i] == '.')
+    {
+        ++i;
+        mantissaDigits += digitsFrom();
+    }
+
+    if (mantissaDigits == 0)
+        return false;
+
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E'))
+    {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+            ++i;
+
+        const size_t exponentStart = i;
+        if (digitsFrom() == 0)
+            return false;
+
+        // The framework reads the exponent into an int that overflows past nine
+        // digits ("0e9999999999" is zero here and undefined there): keep it short.
+        const size_t firstSignificant = std::min (s.find_first_not_of ('0', exponentStart), i);
+        if (i - firstSignificant > 4)
+            return false;
+    }
+
+    return i == s.size();
+}
 } // namespace
 
 //==============================================================================
@@ -419,10 +174,7 @@ std::unique_ptr<juce::XmlElement> StateChunk::read (const void* data, int sizeIn
     const size_t available = (size_t) juce::jmin (declaredLength, sizeInBytes - headerSize);
     const size_t textLength = std::find (text, text + available, '\0') - text;
 
-    if (! isValidUtf8 (reinterpret_cast<const unsigned char*> (text), textLength) || ! isSafeXml (text, textLength))
-        return {};
-
-    auto xml = juce::parseXML (juce::String::fromUTF8 (text, (int) textLength));
+    auto xml = parseXml (text, textLength);
 
     if (xml == nullptr || ! xml->getTagName().equalsIgnoreCase (expectedTag))
         return {};
@@ -431,33 +183,28 @@ std::unique_ptr<juce::XmlElement> StateChunk::read (const void* data, int sizeIn
     return xml;
 }
 
-bool StateChunk::isSafeXml (const char* text, size_t len)
+std::unique_ptr<juce::XmlElement> StateChunk::parseXml (const char* text, size_t len)
 {
-    return XmlSubsetChecker (text, len).check();
+    if (len > (size_t) std::numeric_limits<int>::max())
+        return {};
+
+    // UTF-8 whatever the declaration says, as the writer writes it.
+    std::unique_ptr<XML_ParserStruct, ParserDeleter> parser (XML_ParserCreate ("UTF-8"));
+    if (parser == nullptr)
+        return {};
+
+    return XmlTreeBuilder (parser.get()).parse (text, (int) len);
 }
 
 bool StateChunk::isFiniteNumber (const juce::String& text)
 {
-    std::string s = text.trim().toStdString();
+    const auto trimmed = text.trim();
+    if (! isPlainDecimal (trimmed.toStdString()))
+        return false;
 
-    if (! s.empty() && s.front() == '+')
-        s.erase (0, 1);
-
-    // The framework reads the number again with an int exponent that overflows past
-    // nine digits ("0e9999999999" is zero here and undefined there): keep it short.
-    if (const auto e = s.find_first_of ("eE"); e != std::string::npos)
-    {
-        auto digits = s.find_first_not_of ("+-", e + 1);
-        digits = std::min (s.find_first_not_of ('0', digits), s.size());
-        if (s.size() - digits > 4)
-            return false;
-    }
-
-    double value = 0.0;
-    const auto [end, error] = std::from_chars (s.data(), s.data() + s.size(), value);
-
-    return error == std::errc() && end == s.data() + s.size() && ! s.empty()
-           && std::isfinite (value) && std::abs (value) <= (double) std::numeric_limits<float>::max();
+    // The framework's own reader, which is independent of the locale.
+    const double value = trimmed.getDoubleValue();
+    return std::isfinite (value) && std::abs (value) <= (double) std::numeric_limits<float>::max();
 }
 
 bool StateChunk::hasUnusableValue (const juce::XmlElement& element)

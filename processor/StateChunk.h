@@ -25,9 +25,8 @@ public:
     /**
         The root element of a chunk whose tag equals expectedTag ignoring letter case,
         or nullptr for anything else: fewer than 9 bytes, another magic, a length field
-        that is 0 or negative, text that is not a small well-formed XML document
-        (see isSafeXml), or another root tag. At most min(length, size - 8) bytes of
-        text are read, ending early at a zero byte.
+        that is 0 or negative, text that parseXml refuses, or another root tag. At most
+        min(length, size - 8) bytes of text are read, ending early at a zero byte.
 
         Children whose "value" is not a finite number are removed, so that the
         parameter goes back to its default as if its child were missing.
@@ -35,23 +34,25 @@ public:
     static std::unique_ptr<juce::XmlElement> read (const void* data, int sizeInBytes, const juce::String& expectedTag);
 
     /**
-        True when text (len bytes, no zero byte inside) is valid UTF-8 and well-formed
-        XML of the plain kind the chunk writer produces: an optional declaration,
-        elements with quoted, distinct attributes (at most 64 per element), character
-        data, comments, the predefined
-        and numeric character references, elements nested at most maxDepth deep.
-        No DOCTYPE (whose entities the framework expands without limit), no CDATA,
-        no processing instructions after the declaration.
-
-        The framework's parser recurses once per nesting level; this check is what
-        keeps a hostile chunk from exhausting a host thread's stack.
+        The elements of text (len bytes, no zero byte inside; character data is left
+        out, as the state tree holds none), or nullptr unless text is a well-formed XML
+        document in UTF-8 with no document type declaration and elements nested at most
+        maxDepth deep. Expat reads it; the framework's own parser is not used, because
+        it expands a declaration's entities without limit, recurses once per nesting
+        level (a hostile chunk could exhaust a host thread's stack) and keeps both
+        copies of a repeated attribute (the parameter tree would then bind a parameter
+        to a child that names another). Allocates.
     */
-    static bool isSafeXml (const char* text, size_t len);
+    static std::unique_ptr<juce::XmlElement> parseXml (const char* text, size_t len);
 
-    /** Deepest element nesting that isSafeXml accepts; a saved tree is two deep. */
+    /** Deepest element nesting that parseXml accepts; a saved tree is two deep. */
     static constexpr int maxDepth = 32;
 
-    /** True when text is a finite number in a float's range (surrounding blanks allowed). */
+    /**
+        True when text is a plain decimal number (sign, digits with an optional point,
+        an exponent of at most four significant digits; surrounding blanks allowed)
+        that is finite and within a float's range. Independent of the C locale.
+    */
     static bool isFiniteNumber (const juce::String& text);
 
     /** True when element has a "value" attribute that is not a finite number. */

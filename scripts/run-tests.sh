@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds, then runs the whole CTest
-# suite under a virtual X display (editor and Standalone tests open windows).
+# Runs every test: installs what is missing, builds, runs the whole CTest suite
+# under a virtual X display (editor and Standalone tests open windows), then runs
+# the tests again in the sanitizer builds (scripts/run-sanitizer-tests.sh).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${TESSALINE_BUILD_DIR:-$root/build}"
@@ -11,3 +12,5 @@ build="${TESSALINE_BUILD_DIR:-$root/build}"
 jobs="${TESSALINE_TEST_JOBS:-$(nproc)}"
 xvfb-run -a -s "-screen 0 1920x1080x24" \
     ctest --test-dir "$build" --output-on-failure --parallel "$jobs" --timeout 900
+
+"$root/scripts/run-sanitizer-tests.sh"

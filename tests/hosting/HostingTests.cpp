@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
+#include <string>
 
 namespace
 {
@@ -42,11 +46,40 @@ float normalised (const ExpectedParameter& p, float value)
     return (value - p.min) / (p.max - p.min);
 }
 
+/** The plug-in binary that the build made for a format. */
+std::filesystem::path builtLibrary (Format f)
+{
+    return std::filesystem::canonical (f == Format::vst3 ? TESSALINE_VST3_LIBRARY : TESSALINE_LV2_LIBRARY);
+}
+
+/**
+    Every file mapped into this process under the given file name: the libraries
+    that the loader really opened, wherever a format found them.
+*/
+std::set<std::filesystem::path> mappedFilesNamed (const std::filesystem::path& fileName)
+{
+    std::set<std::filesystem::path> found;
+    std::ifstream maps ("/proc/self/maps");
+
+    for (std::string line; std::getline (maps, line);)
+    {
+        const auto pathStart = line.find ('/');
+        if (pathStart == std::string::npos)
+            continue;
+
+        const std::filesystem::path path (line.substr (pathStart));
+        if (path.filename() == fileName)
+            found.insert (path);
+    }
+
+    return found;
+}
+
 /** The plug-in as found by a format's own scan of the build tree. */
 class HostedPlugin
 {
 public:
-    explicit HostedPlugin (Format f)
+    explicit HostedPlugin (Format f) : formatUsed (f)
     {
         if (f == Format::vst3)
         {
@@ -69,9 +102,18 @@ public:
         juce::String error;
         auto instance = format->createInstanceFromDescription (*description(), sampleRate, blockSize, error);
         EXPECT_NE (instance, nullptr) << error;
+        expectOnlyTheBuiltLibraryLoaded();
         return instance;
     }
 
+    /** What every test relies on: the instance runs the binary of this build, not an installed copy. */
+    void expectOnlyTheBuiltLibraryLoaded() const
+    {
+        const auto built = builtLibrary (formatUsed);
+        EXPECT_EQ (mappedFilesNamed (built.filename()), std::set<std::filesystem::path> { built });
+    }
+
+    Format formatUsed;
     std::unique_ptr<juce::AudioPluginFormat> format;
     juce::OwnedArray<juce::PluginDescription> descriptions;
 };
@@ -149,6 +191,26 @@ protected:
 };
 } // namespace
 
+TEST_P (HostedPluginTest, LoadsTheBinaryOfThisBuildWithTheUsersFoldersOutOfReach)
+{
+    // The program runs in a home of its own (see its main): no user-installed copy
+    // can be found before the build's.
+    const auto home = juce::File::getSpecialLocation (juce::File::userHomeDirectory);
+    EXPECT_TRUE (home.getFileName().startsWith ("tessaline-hosting-home-")) << home.getFullPathName();
+    EXPECT_FALSE (home.getChildFile (".lv2").exists());
+    EXPECT_FALSE (home.getChildFile (".vst3").exists());
+
+    if (GetParam() == Format::vst3)
+    {
+        EXPECT_EQ (std::filesystem::canonical (plugin.description()->fileOrIdentifier.toStdString()),
+                   std::filesystem::canonical (TESSALINE_VST3_BUNDLE));
+    }
+
+    auto instance = plugin.create();
+    ASSERT_NE (instance, nullptr);
+    plugin.expectOnlyTheBuiltLibraryLoaded();
+}
+
 TEST_P (HostedPluginTest, ScanFindsTheEffectWithItsNameAndMaker)
 {
     const auto& d = *plugin.description();
@@ -208,25 +270,6 @@ TEST_P (HostedPluginTest, EightParametersWithTheirNamesRangesAndDefaults)
             EXPECT_NEAR (p->getText (1.0f, 100).getFloatValue(), expected.max, 1e-3) << p->getText (1.0f, 100);
         }
     }
-}
-
-TEST_P (HostedPluginTest, ReportsTheLatencyOfItsRateClass)
-{
-    auto instance = plugin.create();
-    ASSERT_NE (instance, nullptr);
-    setStereo (*instance);
-
-    instance->prepareToPlay (48000.0, 512);
-    processSine (*instance, 48000.0, 512, 1);
-    deliverMessages();
-    EXPECT_EQ (instance->getLatencySamples(), 303);
-    instance->releaseResources();
-
-    instance->prepareToPlay (96000.0, 512);
-    processSine (*instance, 96000.0, 512, 1);
-    deliverMessages();
-    EXPECT_EQ (instance->getLatencySamples(), 271);
-    instance->releaseResources();
 }
 
 TEST_P (HostedPluginTest, StateRoundTripsThroughTheHostInterface)
@@ -317,6 +360,38 @@ TEST_P (HostedPluginTest, ProcessesSoundNearTheInputsLevelAtTheDefaults)
 INSTANTIATE_TEST_SUITE_P (Formats, HostedPluginTest, testing::Values (Format::vst3, Format::lv2), formatName);
 
 //==============================================================================
+TEST (HostedLatency, BothFormatsReportTheSameDelayAfterEachPreparation)
+{
+    // The figure itself is checked against an impulse's arrival elsewhere; here the
+    // host's side: each format passes the delay on after preparation, a plausible
+    // one (under 10 ms), and the same in both.
+    std::map<double, int> latencyByRate[2];
+
+    for (const auto format : { Format::vst3, Format::lv2 })
+    {
+        HostedPlugin plugin (format);
+        ASSERT_NE (plugin.description(), nullptr);
+        auto instance = plugin.create();
+        ASSERT_NE (instance, nullptr);
+        setStereo (*instance);
+
+        for (const double rate : { 44100.0, 48000.0, 96000.0 })
+        {
+            instance->prepareToPlay (rate, 512);
+            processSine (*instance, rate, 512, 1);
+            deliverMessages();
+
+            const int latency = instance->getLatencySamples();
+            EXPECT_GT (latency, 0) << rate;
+            EXPECT_LT (latency, (int) (0.01 * rate)) << rate;
+            latencyByRate[(int) format][rate] = latency;
+            instance->releaseResources();
+        }
+    }
+
+    EXPECT_EQ (latencyByRate[0], latencyByRate[1]);
+}
+
 namespace
 {
 /**

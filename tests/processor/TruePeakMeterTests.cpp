@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <complex>
 #include <limits>
-#include <thread>
 
 namespace
 {
@@ -290,41 +288,4 @@ TEST (TruePeakMeter, MismatchedCallsNeverWriteOutsideTheRows)
     EXPECT_EQ (meter.peakDb[0], -200.0f);
     EXPECT_EQ (meter.peakDb[2], -60.0f);
     EXPECT_EQ (meter.peakDb[4], -200.0f);
-}
-
-TEST (TruePeakMeter, AReaderOnAnotherThreadAlwaysSeesWholeValues)
-{
-    // The editor copies the values while the audio thread measures and preparation
-    // resizes; every value it sees must be one that was written.
-    TruePeakMeter meter;
-    meter.prepare (12, 64);
-    auto loud = constantBlock (12, 64, 1.0f);
-    std::atomic<bool> done { false };
-    std::atomic<int> badReads { 0 };
-
-    std::thread reader ([&]
-    {
-        float copy[PeakValueStore::capacity];
-        while (! done.load())
-        {
-            const int n = meter.copyPeakDb (copy);
-            if (n < 0 || n > PeakValueStore::capacity)
-                ++badReads;
-            for (int i = 0; i < n; ++i)
-                if (! (copy[i] >= -60.0f && copy[i] < 2.0f)) // -60 after preparation, else near 0 dB
-                    ++badReads;
-        }
-    });
-
-    for (int round = 0; round < 2000; ++round)
-    {
-        if (round % 100 == 0)
-            meter.prepare (1 + round % 12, 64);
-        meter.GetTruePeak (loud, 0);
-        meter.GetTruePeak (loud, 1);
-    }
-
-    done = true;
-    reader.join();
-    EXPECT_EQ (badReads.load(), 0);
 }
