@@ -134,6 +134,39 @@ void processBlockWithToneMove (benchmark::State& state)
     reportRealTime (state, run.config);
 }
 
+/**
+    One framework convolution engine (a 1,024- or 2,048-tap response, as the models
+    have) taking a model block of range(0) samples in calls of at most range(1) samples:
+    the measurement behind the processor's choice of call size.
+*/
+void convolutionEngine (benchmark::State& state)
+{
+    const int modelSamples = (int) state.range (0);
+    const int chunk = (int) state.range (1);
+    const int irLength = (int) state.range (2);
+
+    juce::dsp::ConvolutionMessageQueue queue;
+    juce::dsp::Convolution engine { queue };
+    juce::AudioBuffer<float> response = noiseBlock (1, irLength);
+    engine.loadImpulseResponse (std::move (response), 96000.0, juce::dsp::Convolution::Stereo::no,
+                                juce::dsp::Convolution::Trim::no, juce::dsp::Convolution::Normalise::no);
+    engine.prepare ({ 96000.0, (juce::uint32) chunk, 1 });
+
+    const auto source = noiseBlock (1, modelSamples);
+    juce::AudioBuffer<float> buffer (1, modelSamples);
+    juce::dsp::AudioBlock<float> block (buffer);
+
+    int phase = 0;
+
+    for (auto _ : state)
+    {
+        buffer.copyFrom (0, 0, source, 0, 0, modelSamples);
+        MorvelAudioProcessor::convolveInChunks (engine, block, chunk, phase);
+        phase = (phase + modelSamples) % chunk;
+        benchmark::DoNotOptimize (buffer.getReadPointer (0));
+    }
+}
+
 void prepareToPlay (benchmark::State& state)
 {
     const auto& c = blockConfigs[state.range (0)];
@@ -157,6 +190,10 @@ void construct (benchmark::State& state)
 BENCHMARK (processBlock)->DenseRange (0, 4)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockOnADecayingTail)->Arg (3)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockWithToneMove)->Arg (1)->Arg (2)->Unit (benchmark::kMicrosecond);
+BENCHMARK (convolutionEngine)
+    ->ArgsProduct ({ { 1024, 1115 }, { 128, 256, 512, 1024, 2048 }, { 1024 } })
+    ->ArgsProduct ({ { 2048, 2230 }, { 256, 512, 1024, 2048, 4096 }, { 2048 } })
+    ->Unit (benchmark::kMicrosecond);
 BENCHMARK (prepareToPlay)->Arg (1)->Arg (2)->Unit (benchmark::kMillisecond);
 BENCHMARK (construct)->Unit (benchmark::kMillisecond)->UseRealTime();
 

@@ -254,8 +254,27 @@ void MorvelAudioProcessor::fillImpulseResponses()
     }
 }
 
+int MorvelAudioProcessor::convolutionChunkSize (int modelSamples) noexcept
+{
+    // A power of two (1,024 at 48 and 96 kHz with 512-sample blocks) is taken whole: the
+    // engine's transform fits it exactly. Any other count (1,115 at 44.1 kHz) would be
+    // rounded up to twice the work; in chunks of a few hundred samples cut where the
+    // engine's own blocks end, it costs about half as much again as the power of two.
+    const int samples = juce::jmax (1, modelSamples);
+    const int roundedUp = juce::nextPowerOfTwo (samples);
+
+    if (roundedUp == samples || samples <= 256)
+        return roundedUp;
+
+    return juce::jmin (512, roundedUp / 2);
+}
+
 void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec)
 {
+    // The engines take the model block in chunks of at most this size (see convolve()).
+    const juce::dsp::ProcessSpec engineSpec { modelSpec.sampleRate, (juce::uint32) convolutionChunkSize ((int) modelSpec.maximumBlockSize),
+                                              modelSpec.numChannels };
+
     // The response is queued before prepare(), which then builds the engine with it
     // at once: loaded after prepare() it would be built on the engine's background
     // thread and faded in some 50 ms later, and the first blocks of a session would
@@ -266,9 +285,11 @@ void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::ds
                                            juce::dsp::Convolution::Stereo::no,
                                            juce::dsp::Convolution::Trim::no,
                                            juce::dsp::Convolution::Normalise::no);
-        convolvers[c].prepare (modelSpec);
+        convolvers[c].prepare (engineSpec);
         convolvers[c].reset();
     }
+
+    convolutionPhase = 0;
 }
 
 void MorvelAudioProcessor::designAntiAliasFilters (const juce::dsp::ProcessSpec& modelSpec)
@@ -485,10 +506,31 @@ void MorvelAudioProcessor::convolve()
     const int channels = modelChannelsUpTo (std::min (getTotalNumInputChannels(), numInputChannels));
     juce::dsp::AudioBlock<float> block (modelBuffer);
 
+    const int chunk = convolutionChunkSize (modelBlockSize);
+
     for (int ch = 0; ch < channels; ++ch)
+        convolveInChunks (convolvers[ch], block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize),
+                          chunk, convolutionPhase);
+
+    convolutionPhase = (convolutionPhase + modelBlockSize) % chunk;
+}
+
+void MorvelAudioProcessor::convolveInChunks (juce::dsp::Convolution& engine, const juce::dsp::AudioBlock<float>& samples,
+                                             int chunk, int phase) noexcept
+{
+    // Each call costs a whole transform pair however few samples it brings, so the calls
+    // end where the engine's blocks end: a block then costs one pair per engine block it
+    // touches. (An engine that adopts a new response during a call starts its blocks
+    // there; until its next one it may see calls cut elsewhere, which costs time only.)
+    const int count = (int) samples.getNumSamples();
+
+    for (int start = 0; start < count;)
     {
-        auto channel = block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize);
-        convolvers[ch].process (juce::dsp::ProcessContextReplacing<float> (channel));
+        const int length = std::min (chunk - phase, count - start);
+        auto part = samples.getSubBlock ((size_t) start, (size_t) length);
+        engine.process (juce::dsp::ProcessContextReplacing<float> (part));
+        start += length;
+        phase = (phase + length) % chunk;
     }
 }
 
