@@ -179,6 +179,37 @@ inline float sumOfLanes (__m256 v)
     return _mm_cvtss_f32 (s);
 }
 
+// From the products by group and row ([g * G + b]) to the gates (reset gates of all rows,
+// then update gates: [0, G) and [G, 2G)), the candidates and the new hidden state.
+template <int G>
+inline void updateRows (const __m256 (&input)[3 * G], const __m256 (&recurrent)[3 * G], __m256 (&gates)[2 * G],
+                        __m256 (&candidate)[G], __m256 (&hidden)[G])
+{
+    const __m256 zero = _mm256_setzero_ps();
+    TESSALINE_EACH (n, 2 * G) gates[n] = _mm256_sub_ps (_mm256_sub_ps (zero, input[n]), recurrent[n]);
+    logisticOfNegated (gates);
+
+    TESSALINE_EACH (b, G) candidate[b] = _mm256_fmadd_ps (gates[b], recurrent[2 * G + b], input[2 * G + b]);
+    hyperbolicTangent (candidate);
+    TESSALINE_EACH (b, G) hidden[b] = _mm256_fmadd_ps (_mm256_sub_ps (broadcast (1.0f), gates[G + b]), candidate[b],
+                                                      _mm256_mul_ps (gates[G + b], hidden[b]));
+}
+
+template <int G>
+inline void storeFields (const Buffers& c, const __m256* input, const __m256* recurrent, const __m256* gates,
+                         const __m256* candidate, const __m256* hidden)
+{
+    storeRows<G> (c.hiddenState, hidden);
+    storeRows<G> (c.resetGate, gates);
+    storeRows<G> (c.updateGate, gates + G);
+    storeRows<G> (c.candidateState, candidate);
+    for (int g = 0; g < 3; ++g)
+    {
+        storeRows<G> (c.inputGates + g * H * G, input + g * G);
+        storeRows<G> (c.hiddenGates + g * H * G, recurrent + g * G);
+    }
+}
+
 template <int G>
 void stepRowsInLanes (const Buffers& c) noexcept
 {
@@ -204,31 +235,78 @@ void stepRowsInLanes (const Buffers& c) noexcept
             recurrent[g * G + b] = _mm256_add_ps (_mm256_add_ps (pairs[0], pairs[1]), _mm256_add_ps (pairs[2], pairs[3]));
         }
 
-    // Reset gates of all rows, then update gates: [0, G) and [G, 2G).
-    __m256 gates[2 * G];
-    const __m256 zero = _mm256_setzero_ps();
-    TESSALINE_EACH (n, 2 * G) gates[n] = _mm256_sub_ps (_mm256_sub_ps (zero, input[n]), recurrent[n]);
-    logisticOfNegated (gates);
-
-    __m256 candidate[G], hidden[G];
-    TESSALINE_EACH (b, G) candidate[b] = _mm256_fmadd_ps (gates[b], recurrent[2 * G + b], input[2 * G + b]);
-    hyperbolicTangent (candidate);
-    TESSALINE_EACH (b, G) hidden[b] = _mm256_fmadd_ps (_mm256_sub_ps (broadcast (1.0f), gates[G + b]), candidate[b],
-                                                      _mm256_mul_ps (gates[G + b], previous[b]));
-
-    storeRows<G> (c.hiddenState, hidden);
-    storeRows<G> (c.resetGate, gates);
-    storeRows<G> (c.updateGate, gates + G);
-    storeRows<G> (c.candidateState, candidate);
-    for (int g = 0; g < 3; ++g)
-    {
-        storeRows<G> (c.inputGates + g * H * G, input + g * G);
-        storeRows<G> (c.hiddenGates + g * H * G, recurrent + g * G);
-    }
+    __m256 gates[2 * G], candidate[G];
+    updateRows<G> (input, recurrent, gates, candidate, previous);
+    const __m256* hidden = previous;
+    storeFields<G> (c, input, recurrent, gates, candidate, hidden);
 
     const __m256 outputWeights = _mm256_loadu_ps (c.outputWeights);
     for (int b = 0; b < G; ++b)
         c.output[b] = sumOfLanes (_mm256_mul_ps (hidden[b], outputWeights));
+}
+
+// Lane i of v in every lane.
+inline __m256 lane (__m256 v, int i)
+{
+    return _mm256_permutevar8x32_ps (v, _mm256_set1_epi32 (i));
+}
+
+// The same arithmetic as stepRowsInLanes, in the same order, so that both give the same
+// numbers; here the weights are arranged once and the hidden state stays in registers
+// from one step to the next. The fields receive the last step's values at the end.
+template <int G>
+void runRowsInLanes (const CellStepKernel::Block& block) noexcept
+{
+    const Buffers& c = block.step;
+    if (block.count <= 0)
+        return;
+
+    __m256 weightRows[3][H], inputWeights[3];
+    for (int g = 0; g < 3; ++g)
+    {
+        transposeBlock (c.hiddenWeights + g * H * H, weightRows[g]);
+        inputWeights[g] = _mm256_loadu_ps (c.inputWeights + g * H);
+    }
+    const __m256 outputWeights = _mm256_loadu_ps (c.outputWeights);
+
+    __m256 hidden[G];
+    loadRows<G> (c.hiddenState, hidden);
+
+    __m256 input[3 * G], recurrent[3 * G], gates[2 * G], candidate[G];
+    float x[G] {}, y[G] {};
+
+    for (long t = block.firstSample; t < block.firstSample + block.count; ++t)
+    {
+        for (int b = 0; b < G; ++b)
+            x[b] = block.channels[b][t];
+
+        for (int g = 0; g < 3; ++g)
+            for (int b = 0; b < G; ++b)
+            {
+                input[g * G + b] = _mm256_mul_ps (broadcast (x[b]), inputWeights[g]);
+
+                __m256 pairs[4];
+                for (int p = 0; p < 4; ++p)
+                    pairs[p] = _mm256_fmadd_ps (lane (hidden[b], 2 * p + 1), weightRows[g][2 * p + 1],
+                                                _mm256_mul_ps (lane (hidden[b], 2 * p), weightRows[g][2 * p]));
+                recurrent[g * G + b] = _mm256_add_ps (_mm256_add_ps (pairs[0], pairs[1]), _mm256_add_ps (pairs[2], pairs[3]));
+            }
+
+        updateRows<G> (input, recurrent, gates, candidate, hidden);
+
+        for (int b = 0; b < G; ++b)
+        {
+            y[b] = sumOfLanes (_mm256_mul_ps (hidden[b], outputWeights));
+            block.channels[b][t] = y[b];
+        }
+    }
+
+    storeFields<G> (c, input, recurrent, gates, candidate, hidden);
+    for (int b = 0; b < G; ++b)
+    {
+        block.inputs[b] = x[b];
+        c.output[b] = y[b];
+    }
 }
 
 // ---- more rows: eight rows in the eight lanes -----------------------------------------
@@ -334,6 +412,38 @@ void CellStepKernel::stepAvx2 (const Buffers& c) noexcept
         stepRowPacket (c, first, WholePacket {});
     if (first < c.rows)
         stepRowPacket (c, first, PartialPacket (c.rows - first));
+}
+
+void CellStepKernel::runAvx2 (const Block& block) noexcept
+{
+    switch (block.step.rows)
+    {
+        case 1: runRowsInLanes<1> (block); return;
+        case 2: runRowsInLanes<2> (block); return;
+        default: break;
+    }
+
+    // Many rows fill the processor's execution units within one step; the run saves the
+    // dispatch and the caller's copying, and each step is the single step's own code.
+    Buffers c = block.step;
+    c.input = block.inputs;
+    const long rows = c.rows;
+    const long wholeRows = rows - rows % 8;
+    const PartialPacket partial (rows - wholeRows);
+
+    for (long t = block.firstSample; t < block.firstSample + block.count; ++t)
+    {
+        for (long b = 0; b < rows; ++b)
+            block.inputs[b] = block.channels[b][t];
+
+        for (long first = 0; first < wholeRows; first += 8)
+            stepRowPacket (c, first, WholePacket {});
+        if (wholeRows < rows)
+            stepRowPacket (c, wholeRows, partial);
+
+        for (long b = 0; b < rows; ++b)
+            block.channels[b][t] = c.output[b];
+    }
 }
 
 #undef TESSALINE_EACH

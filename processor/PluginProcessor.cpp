@@ -537,33 +537,26 @@ void MorvelAudioProcessor::convolveInChunks (juce::dsp::Convolution& engine, con
 void MorvelAudioProcessor::runCell (bool useRamp)
 {
     auto& gru = activeGru();
-    const Eigen::MatrixXf& ihWeights = activeIhWeights();
-    const Eigen::MatrixXf& hhWeights = activeHhWeights();
-
-    const int rows = modelChannelsUpTo (gru.batchSize);
     const int steps = std::min (gru.stepCount, modelBuffer.getNumSamples());
     float* const* channels = modelBuffer.getArrayOfWritePointers();
 
+    // Every row of the cell reads and writes a channel of the model buffer.
+    if (gru.hiddenState.rows() > modelBuffer.getNumChannels())
+        return;
+
+    if (! useRamp)
+    {
+        gru.forwardBlock (channels, 0, steps, activeIhWeights(), activeHhWeights());
+        return;
+    }
+
     // A one-sample block still has a two-entry ramp and uses its first entry only.
-    const int lastRampEntry = useRamp ? (int) std::min (ihSteps.size(), hhSteps.size()) - 1 : 0;
+    const int lastRampEntry = (int) std::min (ihSteps.size(), hhSteps.size()) - 1;
 
     for (int t = 0; t < steps; ++t)
     {
-        for (int c = 0; c < rows; ++c)
-            gru.cellInput (c, 0) = channels[c][t];
-
-        if (useRamp)
-        {
-            const auto entry = (size_t) std::min (t, lastRampEntry);
-            gru.forward_cell (gru.cellInput, ihSteps[entry], hhSteps[entry]);
-        }
-        else
-        {
-            gru.forward_cell (gru.cellInput, ihWeights, hhWeights);
-        }
-
-        for (int c = 0; c < rows; ++c)
-            channels[c][t] = gru.cellOutput (c, 0);
+        const auto entry = (size_t) std::min (t, lastRampEntry);
+        gru.forwardBlock (channels, t, 1, ihSteps[entry], hhSteps[entry]);
     }
 }
 

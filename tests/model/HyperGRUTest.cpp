@@ -374,6 +374,71 @@ TEST_P (HyperGRUStep, MatchesTheLiteralStepWithTheShippedWeights)
     }
 }
 
+// A run of steps over channel buffers, as the processor drives the cell, in runs of
+// varying length (the weights arranged once per run), against the literal step.
+TEST_P (HyperGRUStep, ARunOfStepsMatchesTheLiteralStepSampleBySample)
+{
+    const RandomWeights w (15);
+    const int runs[] = { 1024, 1, 2, 333, 7, 1115 };
+    for (int rows : { 1, 2, 3, 8, 12 })
+    {
+        Cell cell;
+        Literal literal;
+        cell.outputWeights = literal.outputWeights = w.out;
+        cell.reset (rows, 1024);
+        literal.reset (rows);
+
+        std::vector<std::vector<float>> channels;
+        for (int r = 0; r < rows; ++r)
+            channels.push_back (testSignal (2482, 90u + static_cast<unsigned> (r)));
+        std::vector<float*> pointers;
+        for (auto& channel : channels)
+            pointers.push_back (channel.data());
+        const auto inputs = channels;
+
+        int start = 0;
+        for (int count : runs)
+        {
+            cell.forwardBlock (pointers.data(), start, count, w.wih, w.whh);
+            start += count;
+        }
+
+        double largest = 0.0;
+        for (int t = 0; t < start; ++t)
+        {
+            for (int r = 0; r < rows; ++r)
+                literal.cellInput (r, 0) = inputs[static_cast<std::size_t> (r)][static_cast<std::size_t> (t)];
+            literal.forward_cell (literal.cellInput, w.wih, w.whh);
+            for (int r = 0; r < rows; ++r)
+                largest = std::max (largest, std::abs (static_cast<double> (channels[static_cast<std::size_t> (r)][static_cast<std::size_t> (t)])
+                                                       - literal.cellOutput (r, 0)));
+        }
+        EXPECT_LT (largest, 1e-6) << rows << " rows";
+
+        // The fields hold the last step's values, as after single steps.
+        EXPECT_LT ((cell.hiddenState - literal.hiddenState).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows";
+        EXPECT_LT ((cell.hiddenGates - literal.hiddenGates).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows";
+        EXPECT_LT ((cell.updateGate - literal.updateGate).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows";
+        EXPECT_LT ((cell.cellOutput - literal.cellOutput).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows";
+        EXPECT_TRUE (cell.cellInput == literal.cellInput) << rows << " rows";
+    }
+}
+
+TEST_P (HyperGRUStep, ARunWithWeightsOfTheWrongShapeGivesSilence)
+{
+    const RandomWeights w (16);
+    Cell cell;
+    cell.outputWeights = w.out;
+    cell.reset (2, 8);
+    std::vector<float> a (8, 0.5f), b (8, -0.5f);
+    float* channels[] = { a.data(), b.data() };
+    const Eigen::MatrixXf empty;
+    cell.forwardBlock (channels, 0, 8, empty, w.whh);
+    for (int t = 0; t < 8; ++t)
+        EXPECT_EQ (a[static_cast<std::size_t> (t)] + std::abs (b[static_cast<std::size_t> (t)]), 0.0f);
+    EXPECT_TRUE (cell.hiddenState.isZero (0.0f));
+}
+
 TEST_P (HyperGRUStep, TwelveRowsAreTwelveIndependentChannels)
 {
     const RandomWeights w (6);
