@@ -309,8 +309,11 @@ int main (int argc, char** argv)
 {
     juce::ScopedJuceInitialiser_GUI juce;
 
-    // --stages: the stage breakdown and the idle cost even when a filter is given.
-    bool stagesAsked = false;
+    // The stage breakdown and the idle cost come after a full run, or when --stages
+    // asks for them; a filtered run measures only what it names.
+    bool stagesAsked = false, filtered = false;
+    for (int i = 1; i < argc; ++i)
+        filtered = filtered || juce::String (argv[i]).startsWith ("--benchmark_filter");
     for (int i = 1; i < argc; ++i)
         if (juce::String (argv[i]) == "--stages")
         {
@@ -326,10 +329,6 @@ int main (int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    // Only in a full run: a filtered run measures what it names.
-    bool filtered = false;
-    for (int i = 1; i < argc; ++i)
-        filtered = filtered || juce::String (argv[i]).startsWith ("--benchmark_filter");
     if (stagesAsked || ! filtered)
     {
         printStageBreakdown();

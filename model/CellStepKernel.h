@@ -40,8 +40,20 @@ struct CellStepKernel
 
     using Function = void (*) (const Buffers&) noexcept;
 
+    /** A weight ramp across a run of steps: see Block::ramp. */
+    struct Ramp
+    {
+        const float* stepInputWeights;   // 1 x 24: (end - start) / (lastEntry)
+        const float* stepHiddenWeights;  // 8 x 24
+        const float* endInputWeights;    // 1 x 24
+        const float* endHiddenWeights;   // 8 x 24
+        long lastEntry;
+        float* entryInputWeights;        // scratch, 24 floats
+        float* entryHiddenWeights;       // scratch, 192 floats
+    };
+
     /**
-        A run of steps with one set of weights, as the processor drives the cell: before
+        A run of steps, as the processor drives the cell: before
         step t, row c's input is sample t of channel c, and the row's output replaces it.
         The fields of `step` hold the last step's values afterwards, as after single steps;
         `inputs` (rows) takes each step's inputs and stands in for `step.input`.
@@ -53,7 +65,16 @@ struct CellStepKernel
         float* const* channels;      // rows channel pointers
         long firstSample;
         long count;
+
+        /**
+            With a weight ramp, step t uses entry e = min(t, lastEntry) of the ramp that
+            starts at the step's weights: e = 0 those weights, e = lastEntry the end
+            weights, otherwise stepWeights * e + start weights (multiply, then add), the
+            numbers of the weight ramp built entry by entry. nullptr: no ramp.
+        */
+        const Ramp* ramp = nullptr;
     };
+
 
     using BlockFunction = void (*) (const Block&) noexcept;
 

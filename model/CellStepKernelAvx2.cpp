@@ -251,6 +251,67 @@ inline __m256 lane (__m256 v, int i)
     return _mm256_permutevar8x32_ps (v, _mm256_set1_epi32 (i));
 }
 
+// The weights as the one- and two-row step reads them: the input weights by gate group,
+// the recurrent weights as rows of each 8 x 8 group. The arrangement is a permutation, so
+// the ramp's arithmetic (step * e + start, element by element) gives the same numbers
+// arranged as the ramp's entries would after arranging.
+struct ArrangedWeights
+{
+    __m256 input[3];
+    __m256 rows[3][H];
+
+    void arrange (const float* inputWeights, const float* hiddenWeights)
+    {
+        for (int g = 0; g < 3; ++g)
+        {
+            input[g] = _mm256_loadu_ps (inputWeights + g * H);
+            transposeBlock (hiddenWeights + g * H * H, rows[g]);
+        }
+    }
+
+    void rampEntry (const ArrangedWeights& start, const ArrangedWeights& step, const ArrangedWeights& end, long entry, long lastEntry)
+    {
+        if (entry == 0 || entry == lastEntry)
+        {
+            *this = entry == 0 ? start : end;
+            return;
+        }
+
+        const __m256 k = broadcast (static_cast<float> (entry));
+        for (int g = 0; g < 3; ++g)
+        {
+            input[g] = _mm256_add_ps (_mm256_mul_ps (step.input[g], k), start.input[g]);
+            for (int i = 0; i < H; ++i)
+                rows[g][i] = _mm256_add_ps (_mm256_mul_ps (step.rows[g][i], k), start.rows[g][i]);
+        }
+    }
+};
+
+// The ramp's entry for step t in column-major storage, for the many-row step.
+void rampWeights (const Buffers& start, const CellStepKernel::Ramp& ramp, long t, const float*& inputWeights,
+                  const float*& hiddenWeights) noexcept
+{
+    const long entry = t < ramp.lastEntry ? t : ramp.lastEntry;
+
+    if (entry == 0 || entry == ramp.lastEntry)
+    {
+        inputWeights = entry == 0 ? start.inputWeights : ramp.endInputWeights;
+        hiddenWeights = entry == 0 ? start.hiddenWeights : ramp.endHiddenWeights;
+        return;
+    }
+
+    const __m256 k = broadcast (static_cast<float> (entry));
+    auto fill = [k] (float* out, const float* step, const float* from, int count)
+    {
+        for (int j = 0; j < count; j += 8)
+            _mm256_storeu_ps (out + j, _mm256_add_ps (_mm256_mul_ps (_mm256_loadu_ps (step + j), k), _mm256_loadu_ps (from + j)));
+    };
+    fill (ramp.entryInputWeights, ramp.stepInputWeights, start.inputWeights, gateWidth);
+    fill (ramp.entryHiddenWeights, ramp.stepHiddenWeights, start.hiddenWeights, H * gateWidth);
+    inputWeights = ramp.entryInputWeights;
+    hiddenWeights = ramp.entryHiddenWeights;
+}
+
 // The same arithmetic as stepRowsInLanes, in the same order, so that both give the same
 // numbers; here the weights are arranged once and the hidden state stays in registers
 // from one step to the next. The fields receive the last step's values at the end.
@@ -261,12 +322,18 @@ void runRowsInLanes (const CellStepKernel::Block& block) noexcept
     if (block.count <= 0)
         return;
 
-    __m256 weightRows[3][H], inputWeights[3];
-    for (int g = 0; g < 3; ++g)
+    ArrangedWeights start, weights;
+    start.arrange (c.inputWeights, c.hiddenWeights);
+    weights = start;
+
+    ArrangedWeights step, end;
+    const auto* ramp = block.ramp;
+    if (ramp != nullptr)
     {
-        transposeBlock (c.hiddenWeights + g * H * H, weightRows[g]);
-        inputWeights[g] = _mm256_loadu_ps (c.inputWeights + g * H);
+        step.arrange (ramp->stepInputWeights, ramp->stepHiddenWeights);
+        end.arrange (ramp->endInputWeights, ramp->endHiddenWeights);
     }
+
     const __m256 outputWeights = _mm256_loadu_ps (c.outputWeights);
 
     __m256 hidden[G];
@@ -280,15 +347,18 @@ void runRowsInLanes (const CellStepKernel::Block& block) noexcept
         for (int b = 0; b < G; ++b)
             x[b] = block.channels[b][t];
 
+        if (ramp != nullptr)
+            weights.rampEntry (start, step, end, t < ramp->lastEntry ? t : ramp->lastEntry, ramp->lastEntry);
+
         for (int g = 0; g < 3; ++g)
             for (int b = 0; b < G; ++b)
             {
-                input[g * G + b] = _mm256_mul_ps (broadcast (x[b]), inputWeights[g]);
+                input[g * G + b] = _mm256_mul_ps (broadcast (x[b]), weights.input[g]);
 
                 __m256 pairs[4];
                 for (int p = 0; p < 4; ++p)
-                    pairs[p] = _mm256_fmadd_ps (lane (hidden[b], 2 * p + 1), weightRows[g][2 * p + 1],
-                                                _mm256_mul_ps (lane (hidden[b], 2 * p), weightRows[g][2 * p]));
+                    pairs[p] = _mm256_fmadd_ps (lane (hidden[b], 2 * p + 1), weights.rows[g][2 * p + 1],
+                                                _mm256_mul_ps (lane (hidden[b], 2 * p), weights.rows[g][2 * p]));
                 recurrent[g * G + b] = _mm256_add_ps (_mm256_add_ps (pairs[0], pairs[1]), _mm256_add_ps (pairs[2], pairs[3]));
             }
 
@@ -435,6 +505,9 @@ void CellStepKernel::runAvx2 (const Block& block) noexcept
     {
         for (long b = 0; b < rows; ++b)
             block.inputs[b] = block.channels[b][t];
+
+        if (block.ramp != nullptr)
+            rampWeights (block.step, *block.ramp, t, c.inputWeights, c.hiddenWeights);
 
         for (long first = 0; first < wholeRows; first += 8)
             stepRowPacket (c, first, WholePacket {});

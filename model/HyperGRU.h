@@ -5,6 +5,7 @@
 #include <Eigen/Dense>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -167,35 +168,42 @@ public:
     */
     void forwardBlock (float* const* channels, int firstSample, int count, const Eigen::MatrixXf& Wih, const Eigen::MatrixXf& Whh)
     {
-        const Eigen::Index rows = hiddenState.rows();
+        run (channels, firstSample, count, Wih, Whh, nullptr);
+    }
 
-        if constexpr (std::is_same_v<T, float> && In == 1 && Out == 1 && H == CellStepKernel::hiddenSize)
+    /**
+        As forwardBlock, with the weights ramping across the block from (fromIh, fromHh)
+        to (toIh, toHh) over rampLength entries: step t uses entry min(t, last) of the
+        ramp that interpolateMatrix builds for that length, with the same numbers (entry 0
+        exactly the old weights, the last exactly the new), without building it. Steps
+        count from the block's first sample, so a ramp split over runs continues.
+
+        [audio thread] No allocation after reset(); a few more operations per step than
+        forwardBlock.
+    */
+    void forwardRamp (float* const* channels, int firstSample, int count, const Eigen::MatrixXf& fromIh, const Eigen::MatrixXf& fromHh,
+                      const Eigen::MatrixXf& toIh, const Eigen::MatrixXf& toHh, int rampLength)
+    {
+        const bool shapesMatch = weightsFit (fromIh, fromHh) && weightsFit (toIh, toHh);
+        const int lastEntry = std::max (rampLength, 2) - 1;
+
+        if (rampStepIh.size() != In * gateWidth)
+            resizeScratch (hiddenState.rows());
+
+        if (shapesMatch && rampLength >= 3)
         {
-            const auto run = CellStepKernel::selectBlock();
-
-            if (run != nullptr && weightsFit (Wih, Whh) && cellInput.rows() == rows)
-            {
-                if (inputGates.rows() != rows || inputGates.cols() != gateWidth || cellOutput.rows() != rows)
-                    resizeScratch (rows);
-
-                run ({ { cellInput.data(), Wih.data(), Whh.data(), outputWeights.data(), hiddenState.data(), cellOutput.data(),
-                         resetGate.data(), updateGate.data(), candidateState.data(), inputGates.data(), hiddenGates.data(),
-                         static_cast<long> (rows) },
-                       cellInput.data(), channels, firstSample, count });
-                return;
-            }
+            rampStepIh = (toIh - fromIh) / static_cast<float> (rampLength - 1);
+            rampStepHh = (toHh - fromHh) / static_cast<float> (rampLength - 1);
+        }
+        else
+        {
+            rampStepIh.setZero(); // a ramp of two entries has no step between them
+            rampStepHh.setZero();
         }
 
-        for (int t = firstSample; t < firstSample + count; ++t)
-        {
-            for (Eigen::Index c = 0; c < std::min (rows, cellInput.rows()); ++c)
-                cellInput (c, 0) = channels[c][t];
-
-            forward_cell (cellInput, Wih, Whh);
-
-            for (Eigen::Index c = 0; c < std::min (rows, cellOutput.rows()); ++c)
-                channels[c][t] = cellOutput (c, 0);
-        }
+        const CellStepKernel::Ramp ramp { rampStepIh.data(), rampStepHh.data(), toIh.data(), toHh.data(), lastEntry,
+                                          rampEntryIh.data(), rampEntryHh.data() };
+        run (channels, firstSample, count, fromIh, fromHh, shapesMatch ? &ramp : nullptr, &toIh, &toHh);
     }
 
     /**
@@ -268,6 +276,62 @@ public:
 
 private:
     using FlatArray = Eigen::Map<Eigen::ArrayXf>;
+
+    // A ramp's step and the current entry (portable code), sized by reset().
+    Eigen::MatrixXf rampStepIh, rampStepHh, rampEntryIh, rampEntryHh;
+
+    // The weights of step t under a ramp, in the portable code.
+    const Eigen::MatrixXf* rampWeights (const CellStepKernel::Ramp& ramp, int t, const Eigen::MatrixXf& from,
+                                        const Eigen::MatrixXf& to, const Eigen::MatrixXf& step, Eigen::MatrixXf& entry)
+    {
+        const long e = std::min<long> (t, ramp.lastEntry);
+        if (e == 0)
+            return &from;
+        if (e == ramp.lastEntry)
+            return &to;
+        entry = step * static_cast<float> (e) + from;
+        return &entry;
+    }
+
+    void run (float* const* channels, int firstSample, int count, const Eigen::MatrixXf& Wih, const Eigen::MatrixXf& Whh,
+              const CellStepKernel::Ramp* ramp, const Eigen::MatrixXf* toIh = nullptr, const Eigen::MatrixXf* toHh = nullptr)
+    {
+        const Eigen::Index rows = hiddenState.rows();
+
+        if constexpr (std::is_same_v<T, float> && In == 1 && Out == 1 && H == CellStepKernel::hiddenSize)
+        {
+            const auto runSteps = CellStepKernel::selectBlock();
+
+            if (runSteps != nullptr && weightsFit (Wih, Whh) && cellInput.rows() == rows)
+            {
+                if (inputGates.rows() != rows || inputGates.cols() != gateWidth || cellOutput.rows() != rows)
+                    resizeScratch (rows);
+
+                CellStepKernel::Block block { { cellInput.data(), Wih.data(), Whh.data(), outputWeights.data(), hiddenState.data(),
+                                                cellOutput.data(), resetGate.data(), updateGate.data(), candidateState.data(),
+                                                inputGates.data(), hiddenGates.data(), static_cast<long> (rows) },
+                                              cellInput.data(), channels, firstSample, count };
+                block.ramp = ramp;
+                runSteps (block);
+                return;
+            }
+        }
+
+        for (int t = firstSample; t < firstSample + count; ++t)
+        {
+            for (Eigen::Index c = 0; c < std::min (rows, cellInput.rows()); ++c)
+                cellInput (c, 0) = channels[c][t];
+
+            if (ramp != nullptr)
+                forward_cell (cellInput, *rampWeights (*ramp, t, Wih, *toIh, rampStepIh, rampEntryIh),
+                              *rampWeights (*ramp, t, Whh, *toHh, rampStepHh, rampEntryHh));
+            else
+                forward_cell (cellInput, Wih, Whh);
+
+            for (Eigen::Index c = 0; c < std::min (rows, cellOutput.rows()); ++c)
+                channels[c][t] = cellOutput (c, 0);
+        }
+    }
 
     static bool weightsFit (const Eigen::MatrixXf& Wih, const Eigen::MatrixXf& Whh) noexcept
     {
@@ -407,6 +471,10 @@ private:
 
     void resizeScratch (Eigen::Index rows)
     {
+        rampStepIh.resize (In, gateWidth);
+        rampEntryIh.resize (In, gateWidth);
+        rampStepHh.resize (H, gateWidth);
+        rampEntryHh.resize (H, gateWidth);
         resetGate.resize (rows, H);
         updateGate.resize (rows, H);
         candidateState.resize (rows, H);

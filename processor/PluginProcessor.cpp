@@ -200,9 +200,6 @@ void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock
     modelBuffer = juce::AudioBuffer<float> (numInputChannels, modelBlockSize);
     modelBuffer.clear();
 
-    ihSteps.clear();
-    hhSteps.clear();
-
     resetAndEvaluateModel();
     fillImpulseResponses();
 
@@ -398,9 +395,7 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
 
 bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2)
 {
-    // The ramp matrices of an earlier change stay allocated: the next change with
-    // the same model block size overwrites them in place instead of allocating anew.
-    // The returned flag alone says whether they belong to this block.
+    // The returned flag says whether the cell ramps from the previous weights in this block.
     if (knob1 == lastKnob1 && knob2 == lastKnob2)
         return false;
 
@@ -408,9 +403,6 @@ bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2)
     previousHhWeights = activeHhWeights();
 
     evaluateActiveSubnet (knob1, knob2);
-
-    Morvel::interpolateMatrix (previousIhWeights, activeIhWeights(), modelBlockSize, ihSteps);
-    Morvel::interpolateMatrix (previousHhWeights, activeHhWeights(), modelBlockSize, hhSteps);
 
     fillImpulseResponses();
     queueImpulseResponses();
@@ -544,20 +536,13 @@ void MorvelAudioProcessor::runCell (bool useRamp)
     if (gru.hiddenState.rows() > modelBuffer.getNumChannels())
         return;
 
-    if (! useRamp)
-    {
+    // In a block whose tone controls moved, the weights ramp across the model block from
+    // the old to the new ones, sample by sample; the cell computes each sample's weights
+    // as it goes. (A one-sample block has a two-entry ramp and uses its first entry only.)
+    if (useRamp)
+        gru.forwardRamp (channels, 0, steps, previousIhWeights, previousHhWeights, activeIhWeights(), activeHhWeights(), modelBlockSize);
+    else
         gru.forwardBlock (channels, 0, steps, activeIhWeights(), activeHhWeights());
-        return;
-    }
-
-    // A one-sample block still has a two-entry ramp and uses its first entry only.
-    const int lastRampEntry = (int) std::min (ihSteps.size(), hhSteps.size()) - 1;
-
-    for (int t = 0; t < steps; ++t)
-    {
-        const auto entry = (size_t) std::min (t, lastRampEntry);
-        gru.forwardBlock (channels, t, 1, ihSteps[entry], hhSteps[entry]);
-    }
 }
 
 void MorvelAudioProcessor::mixWetSignal()

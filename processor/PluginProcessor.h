@@ -116,8 +116,7 @@ public:
     float lastKnob1 = 0.0f;
     float lastKnob2 = 0.0f;
 
-    std::vector<Eigen::MatrixXf> ihSteps;
-    std::vector<Eigen::MatrixXf> hhSteps;
+    /** The weights before the last re-evaluation: where the cell's ramp starts. */
     Eigen::MatrixXf previousIhWeights;
     Eigen::MatrixXf previousHhWeights;
 

@@ -31,6 +31,8 @@ TEST (HyperGRUAllocation, StepsAndRunsAllocateNothingAfterAReset)
 
     const Eigen::MatrixXf wih = Eigen::MatrixXf::Constant (1, 24, 0.3f);
     const Eigen::MatrixXf whh = Eigen::MatrixXf::Constant (8, 24, -0.2f);
+    const Eigen::MatrixXf otherWih = Eigen::MatrixXf::Constant (1, 24, -0.1f);
+    const Eigen::MatrixXf otherWhh = Eigen::MatrixXf::Constant (8, 24, 0.4f);
 
     // The step chosen for this processor, then the portable code.
     for (bool portable : { false, true })
@@ -56,6 +58,7 @@ TEST (HyperGRUAllocation, StepsAndRunsAllocateNothingAfterAReset)
                     cell.forward_cell (cell.cellInput, wih, whh);
                 }
                 cell.forwardBlock (pointers.data(), 0, 64, wih, whh);
+                cell.forwardRamp (pointers.data(), 0, 64, wih, whh, otherWih, otherWhh, 64);
             });
             EXPECT_EQ (allocations, 0u) << rows << " rows" << (portable ? ", portable step" : "");
         }

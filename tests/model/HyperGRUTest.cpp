@@ -424,6 +424,56 @@ TEST_P (HyperGRUStep, ARunOfStepsMatchesTheLiteralStepSampleBySample)
     }
 }
 
+// A ramp computed as the run goes gives the numbers of the ramp built entry by entry,
+// stepped one entry at a time: exactly those of the same cell's single steps, and the
+// literal step's within float precision. Runs split the block as a host might.
+TEST_P (HyperGRUStep, ARampedRunFollowsTheRampEntryByEntry)
+{
+    const RandomWeights before (17), after (18);
+    for (int rows : { 1, 2, 3, 12 })
+        for (int length : { 1, 2, 3, 1024 })
+        {
+            Cell ramped, stepped;
+            Literal literal;
+            ramped.outputWeights = stepped.outputWeights = literal.outputWeights = before.out;
+            ramped.reset (rows, length);
+            stepped.reset (rows, length);
+            literal.reset (rows);
+
+            std::vector<Eigen::MatrixXf> ihSteps, hhSteps;
+            Morvel::interpolateMatrix (before.wih, after.wih, length, ihSteps);
+            Morvel::interpolateMatrix (before.whh, after.whh, length, hhSteps);
+
+            std::vector<std::vector<float>> channels;
+            for (int r = 0; r < rows; ++r)
+                channels.push_back (testSignal (static_cast<std::size_t> (length), 60u + static_cast<unsigned> (r)));
+            const auto inputs = channels;
+            std::vector<float*> pointers;
+            for (auto& channel : channels)
+                pointers.push_back (channel.data());
+
+            const int firstRun = length / 3;
+            ramped.forwardRamp (pointers.data(), 0, firstRun, before.wih, before.whh, after.wih, after.whh, length);
+            ramped.forwardRamp (pointers.data(), firstRun, length - firstRun, before.wih, before.whh, after.wih, after.whh, length);
+
+            for (int t = 0; t < length; ++t)
+            {
+                const auto e = static_cast<std::size_t> (std::min (t, static_cast<int> (ihSteps.size()) - 1));
+                for (int r = 0; r < rows; ++r)
+                    stepped.cellInput (r, 0) = literal.cellInput (r, 0) = inputs[static_cast<std::size_t> (r)][static_cast<std::size_t> (t)];
+                stepped.forward_cell (stepped.cellInput, ihSteps[e], hhSteps[e]);
+                literal.forward_cell (literal.cellInput, ihSteps[e], hhSteps[e]);
+                for (int r = 0; r < rows; ++r)
+                {
+                    const float output = channels[static_cast<std::size_t> (r)][static_cast<std::size_t> (t)];
+                    ASSERT_EQ (output, stepped.cellOutput (r, 0)) << rows << " rows, length " << length << ", step " << t;
+                    ASSERT_NEAR (output, literal.cellOutput (r, 0), 1e-6) << rows << " rows, length " << length << ", step " << t;
+                }
+            }
+            EXPECT_TRUE (ramped.hiddenState == stepped.hiddenState);
+        }
+}
+
 TEST_P (HyperGRUStep, ARunWithWeightsOfTheWrongShapeGivesSilence)
 {
     const RandomWeights w (16);
