@@ -404,63 +404,67 @@ struct PartialPacket
     void store (float* p, __m256 v) const { _mm256_maskstore_ps (p, mask, v); }
 };
 
-// Each stage takes a few columns at a time side by side: the columns are independent,
-// so the processor overlaps their long chains of multiply-adds, exp and tanh.
+// One step for a packet of rows, taken hidden unit by hidden unit, four side by side: the
+// columns are independent, so the processor overlaps their long chains of multiply-adds,
+// exp and tanh, and each unit's three gate columns go from the products to the new state
+// without a trip through memory. The gate fields are written only when asked (every
+// single step; a run's last step).
 template <typename Packet>
-void stepRowPacket (const Buffers& c, long first, const Packet& packet) noexcept
+void stepRowPacket (const Buffers& c, long first, const Packet& packet, bool keepFields) noexcept
 {
-    constexpr int side = 4; // columns side by side
+    constexpr int side = 4;
     const long rows = c.rows;
     auto column = [rows, first] (float* matrix, int j) { return matrix + j * rows + first; };
 
-    // The products, from the hidden state before the step.
     __m256 previous[H];
     for (int i = 0; i < H; ++i)
         previous[i] = packet.load (c.hiddenState + i * rows + first);
     const __m256 x = packet.load (c.input + first);
 
-    for (int j = 0; j < gateWidth; j += side)
-    {
-        const float* weights = c.hiddenWeights + j * H;
-        __m256 sums[side];
-        TESSALINE_EACH (s, side) sums[s] = _mm256_mul_ps (previous[0], broadcast (weights[s * H]));
-        for (int i = 1; i < H; ++i)
-            TESSALINE_EACH (s, side) sums[s] = _mm256_fmadd_ps (previous[i], broadcast (weights[s * H + i]), sums[s]);
-        TESSALINE_EACH (s, side)
-        {
-            packet.store (column (c.hiddenGates, j + s), sums[s]);
-            packet.store (column (c.inputGates, j + s), _mm256_mul_ps (x, broadcast (c.inputWeights[j + s])));
-        }
-    }
-
-    // The reset and update gates.
     const __m256 zero = _mm256_setzero_ps();
-    for (int j = 0; j < 2 * H; j += side)
-    {
-        __m256 gates[side];
-        TESSALINE_EACH (s, side) gates[s] = _mm256_sub_ps (_mm256_sub_ps (zero, packet.load (column (c.inputGates, j + s))),
-                                                           packet.load (column (c.hiddenGates, j + s)));
-        logisticOfNegated (gates);
-        TESSALINE_EACH (s, side) packet.store (j < H ? column (c.resetGate, j + s) : column (c.updateGate, j + s - H), gates[s]);
-    }
-
-    // The candidate, the new hidden state and the output.
     const __m256 one = broadcast (1.0f);
     __m256 output = _mm256_setzero_ps();
+
     for (int k = 0; k < H; k += side)
     {
-        __m256 candidate[side];
-        TESSALINE_EACH (s, side) candidate[s] = _mm256_fmadd_ps (packet.load (column (c.resetGate, k + s)),
-                                                                 packet.load (column (c.hiddenGates, 2 * H + k + s)),
-                                                                 packet.load (column (c.inputGates, 2 * H + k + s)));
-        hyperbolicTangent (candidate);
-        TESSALINE_EACH (s, side)
+        // Products for the reset, update and candidate columns of units k .. k + side - 1.
+        __m256 recurrent[3][side], input[3][side];
+        for (int g = 0; g < 3; ++g)
         {
-            const __m256 update = packet.load (column (c.updateGate, k + s));
+            const float* weights = c.hiddenWeights + (g * H + k) * H;
+            TESSALINE_EACH (s, side) recurrent[g][s] = _mm256_mul_ps (previous[0], broadcast (weights[s * H]));
+            for (int i = 1; i < H; ++i)
+                TESSALINE_EACH (s, side) recurrent[g][s] = _mm256_fmadd_ps (previous[i], broadcast (weights[s * H + i]), recurrent[g][s]);
+            TESSALINE_EACH (s, side) input[g][s] = _mm256_mul_ps (x, broadcast (c.inputWeights[g * H + k + s]));
+        }
+
+        __m256 gates[2 * side];
+        TESSALINE_EACH (s, side) gates[s] = _mm256_sub_ps (_mm256_sub_ps (zero, input[0][s]), recurrent[0][s]);
+        TESSALINE_EACH (s, side) gates[side + s] = _mm256_sub_ps (_mm256_sub_ps (zero, input[1][s]), recurrent[1][s]);
+        logisticOfNegated (gates);
+
+        __m256 candidate[side];
+        TESSALINE_EACH (s, side) candidate[s] = _mm256_fmadd_ps (gates[s], recurrent[2][s], input[2][s]);
+        hyperbolicTangent (candidate);
+
+        for (int s = 0; s < side; ++s)
+        {
+            const __m256 update = gates[side + s];
             const __m256 hidden = _mm256_fmadd_ps (_mm256_sub_ps (one, update), candidate[s], _mm256_mul_ps (update, previous[k + s]));
-            packet.store (column (c.candidateState, k + s), candidate[s]);
             packet.store (column (c.hiddenState, k + s), hidden);
             output = _mm256_fmadd_ps (hidden, broadcast (c.outputWeights[k + s]), output);
+
+            if (keepFields)
+            {
+                packet.store (column (c.resetGate, k + s), gates[s]);
+                packet.store (column (c.updateGate, k + s), update);
+                packet.store (column (c.candidateState, k + s), candidate[s]);
+                for (int g = 0; g < 3; ++g)
+                {
+                    packet.store (column (c.inputGates, g * H + k + s), input[g][s]);
+                    packet.store (column (c.hiddenGates, g * H + k + s), recurrent[g][s]);
+                }
+            }
         }
     }
     packet.store (c.output + first, output);
@@ -479,9 +483,9 @@ void CellStepKernel::stepAvx2 (const Buffers& c) noexcept
 
     long first = 0;
     for (; first + 8 <= c.rows; first += 8)
-        stepRowPacket (c, first, WholePacket {});
+        stepRowPacket (c, first, WholePacket {}, true);
     if (first < c.rows)
-        stepRowPacket (c, first, PartialPacket (c.rows - first));
+        stepRowPacket (c, first, PartialPacket (c.rows - first), true);
 }
 
 void CellStepKernel::runAvx2 (const Block& block) noexcept
@@ -493,8 +497,8 @@ void CellStepKernel::runAvx2 (const Block& block) noexcept
         default: break;
     }
 
-    // Many rows fill the processor's execution units within one step; the run saves the
-    // dispatch and the caller's copying, and each step is the single step's own code.
+    // Many rows fill the processor's execution units within one step: eight rows in the
+    // lanes, a masked packet for the rest.
     Buffers c = block.step;
     c.input = block.inputs;
     const long rows = c.rows;
@@ -509,10 +513,11 @@ void CellStepKernel::runAvx2 (const Block& block) noexcept
         if (block.ramp != nullptr)
             rampWeights (block.step, *block.ramp, t, c.inputWeights, c.hiddenWeights);
 
+        const bool last = t + 1 == block.firstSample + block.count;
         for (long first = 0; first < wholeRows; first += 8)
-            stepRowPacket (c, first, WholePacket {});
+            stepRowPacket (c, first, WholePacket {}, last);
         if (wholeRows < rows)
-            stepRowPacket (c, wholeRows, partial);
+            stepRowPacket (c, wholeRows, partial, last);
 
         for (long b = 0; b < rows; ++b)
             block.channels[b][t] = c.output[b];
