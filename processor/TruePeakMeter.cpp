@@ -59,6 +59,12 @@ void measurePosition (const Coefficients& c, const float* row, int q, float& pea
 */
 constexpr int width = 16;
 
+// The program is built for the processor family's baseline; where the processor has
+// AVX2, the compiler's second version of this function takes eight lanes at a time
+// (same operations, no fused multiply-adds, so the same numbers).
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+__attribute__ ((target_clones ("avx2", "default")))
+#endif
 void measurePositions (const Coefficients& c, const float* row, int first, float (&peaks)[width]) noexcept
 {
     float sums[TruePeakMeter::phases][width] = {};
