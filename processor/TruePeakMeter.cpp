@@ -1,6 +1,7 @@
 #include "processor/TruePeakMeter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -59,13 +60,9 @@ void measurePosition (const Coefficients& c, const float* row, int q, float& pea
 */
 constexpr int width = 16;
 
-// The program is built for the processor family's baseline; where the processor has
-// AVX2, the compiler's second version of this function takes eight lanes at a time
-// (same operations, no fused multiply-adds, so the same numbers).
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
-__attribute__ ((target_clones ("avx2", "default")))
-#endif
-void measurePositions (const Coefficients& c, const float* row, int first, float (&peaks)[width]) noexcept
+// Inlined into each version below, so that each is compiled for its own instruction set.
+inline __attribute__ ((always_inline)) void measurePositionsBody (const Coefficients& c, const float* row, int first,
+                                                                 float (&peaks)[width]) noexcept
 {
     float sums[TruePeakMeter::phases][width] = {};
 
@@ -81,6 +78,40 @@ void measurePositions (const Coefficients& c, const float* row, int first, float
             peaks[j] = magnitude > peaks[j] ? magnitude : peaks[j];
         }
 }
+
+using MeasurePositions = void (*) (const Coefficients&, const float*, int, float (&)[width]) noexcept;
+
+void measurePositions (const Coefficients& c, const float* row, int first, float (&peaks)[width]) noexcept
+{
+    measurePositionsBody (c, row, first, peaks);
+}
+
+// The program is built for the processor family's baseline; where the processor has
+// AVX2, the same loops compiled for it take eight lanes at a time (no fused
+// multiply-adds, so the same numbers).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+__attribute__ ((target ("avx2")))
+void measurePositionsAvx2 (const Coefficients& c, const float* row, int first, float (&peaks)[width]) noexcept
+{
+    measurePositionsBody (c, row, first, peaks);
+}
+
+MeasurePositions detectFastest() noexcept
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports ("avx2") ? &measurePositionsAvx2 : &measurePositions;
+}
+#else
+MeasurePositions detectFastest() noexcept { return &measurePositions; }
+#endif
+
+std::atomic<bool> portableForced { false };
+
+MeasurePositions chooseMeasurePositions() noexcept
+{
+    static const MeasurePositions fastest = detectFastest();
+    return portableForced.load (std::memory_order_relaxed) ? &measurePositions : fastest;
+}
 } // namespace
 
 float TruePeakMeter::measureRow (const float* row, int numSamples) const noexcept
@@ -91,9 +122,10 @@ float TruePeakMeter::measureRow (const float* row, int numSamples) const noexcep
     float peaks[width];
     std::fill (std::begin (peaks), std::end (peaks), 1e-10f);
 
+    const MeasurePositions measure = chooseMeasurePositions();
     int q = taps;
     for (; q + width <= end; q += width)
-        measurePositions (coefficients, row, q, peaks);
+        measure (coefficients, row, q, peaks);
 
     float peak = 1e-10f;
     for (; q < end; ++q)
@@ -104,6 +136,11 @@ float TruePeakMeter::measureRow (const float* row, int numSamples) const noexcep
             peak = lanePeak;
 
     return 20.0f * std::log10 (peak);
+}
+
+void TruePeakMeter::forcePortable (bool portableOnly) noexcept
+{
+    portableForced.store (portableOnly, std::memory_order_relaxed);
 }
 
 void TruePeakMeter::GetTruePeak (const juce::AudioBuffer<float>& buffer, int which, int) noexcept

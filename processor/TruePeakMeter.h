@@ -50,6 +50,9 @@ public:
     */
     void GetTruePeak (const juce::AudioBuffer<float>& buffer, int which, int unused = 0) noexcept;
 
+    /** For tests and measurements: true runs the filter's baseline code on any processor. */
+    static void forcePortable (bool portableOnly) noexcept;
+
     /**
         Copies the current values into dest (room for PeakValueStore::capacity floats)
         and returns their number. Safe on the message thread while the audio thread

@@ -350,13 +350,16 @@ float literalBlockPeak (const std::vector<float>& signal, size_t blockStart, siz
 }
 } // namespace
 
+// With the version chosen for this processor, and with the baseline code forced.
 TEST (TruePeakMeter, MatchesTheLiteralFilterBlockByBlock)
 {
     std::mt19937 rng (17);
     std::normal_distribution<float> dist (0.0f, 0.4f);
 
+    for (bool portable : { false, true })
     for (int blockSize : { 512, 1, 7, 16, 100, 1115 })
     {
+        TruePeakMeter::forcePortable (portable);
         const int blocks = std::max (3, 3000 / blockSize);
         std::vector<float> signal ((size_t) (blocks * blockSize));
         for (auto& x : signal)
@@ -378,7 +381,8 @@ TEST (TruePeakMeter, MatchesTheLiteralFilterBlockByBlock)
             meter.copyPeakDb (values);
             for (int ch = 0; ch < 2; ++ch)
                 ASSERT_NEAR (std::pow (10.0, values[2 + ch] / 20.0), expected, 1e-6 * std::max (1.0f, expected))
-                    << blockSize << "-sample blocks, block " << b;
+                    << blockSize << "-sample blocks, block " << b << (portable ? ", baseline code" : "");
         }
     }
+    TruePeakMeter::forcePortable (false);
 }
