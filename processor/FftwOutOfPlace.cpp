@@ -7,7 +7,8 @@
 // into that array and is copied back. The numbers are FFTW's, unchanged.
 //
 // Plans are made and destroyed where the framework does it (preparation and the engines'
-// background thread, under its own lock); the transforms run on the audio thread and
+// background thread, under its own lock, and FFTW's planner made thread-safe for the rest
+// of the process); the transforms run on the audio thread and
 // touch only their plan's scratch array, which no two threads share: each engine owns
 // its plans.
 
@@ -31,6 +32,11 @@ OutOfPlacePlan* fromHandle (fftwf_plan handle) { return reinterpret_cast<OutOfPl
 template <typename MakePlan>
 fftwf_plan makeOutOfPlace (std::size_t scratchBytes, MakePlan&& makePlan)
 {
+    // The framework locks its own planning, but FFTW's planner is shared with every
+    // other user of the library in the host's process.
+    static const bool plannerShared = (fftwf_make_planner_thread_safe(), true);
+    (void) plannerShared;
+
     auto* p = new (std::nothrow) OutOfPlacePlan;
     if (p == nullptr)
         return nullptr;
