@@ -32,8 +32,8 @@ public:
 
     /**
         Builds the buses, the parameters, the chain, parses both embedded weight
-        documents and fills both models. Heavy (about 1.4 MB of JSON and twelve
-        convolution engines, each with a thread): never on the audio thread.
+        documents and fills both models. Heavy (about 1.4 MB of JSON, twelve
+        convolution engines and their loader thread): never on the audio thread.
         Throws what the JSON library throws if a document is unusable.
     */
     MorvelAudioProcessor();
