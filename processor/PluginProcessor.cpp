@@ -200,9 +200,6 @@ void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock
     modelBuffer = juce::AudioBuffer<float> (numInputChannels, modelBlockSize);
     modelBuffer.clear();
 
-    ihSteps.clear();
-    hhSteps.clear();
-
     resetAndEvaluateModel();
     fillImpulseResponses();
 
@@ -254,8 +251,27 @@ void MorvelAudioProcessor::fillImpulseResponses()
     }
 }
 
+int MorvelAudioProcessor::convolutionChunkSize (int modelSamples) noexcept
+{
+    // A power of two (1,024 at 48 and 96 kHz with 512-sample blocks) is taken whole: the
+    // engine's transform fits it exactly. Any other count (1,115 at 44.1 kHz) would be
+    // rounded up to twice the work; in chunks of a few hundred samples cut where the
+    // engine's own blocks end, it costs about half as much again as the power of two.
+    const int samples = juce::jmax (1, modelSamples);
+    const int roundedUp = juce::nextPowerOfTwo (samples);
+
+    if (roundedUp == samples || samples <= 256)
+        return roundedUp;
+
+    return juce::jmin (512, roundedUp / 2);
+}
+
 void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec)
 {
+    // The engines take the model block in chunks of at most this size (see convolve()).
+    const juce::dsp::ProcessSpec engineSpec { modelSpec.sampleRate, (juce::uint32) convolutionChunkSize ((int) modelSpec.maximumBlockSize),
+                                              modelSpec.numChannels };
+
     // The response is queued before prepare(), which then builds the engine with it
     // at once: loaded after prepare() it would be built on the engine's background
     // thread and faded in some 50 ms later, and the first blocks of a session would
@@ -266,9 +282,11 @@ void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::ds
                                            juce::dsp::Convolution::Stereo::no,
                                            juce::dsp::Convolution::Trim::no,
                                            juce::dsp::Convolution::Normalise::no);
-        convolvers[c].prepare (modelSpec);
+        convolvers[c].prepare (engineSpec);
         convolvers[c].reset();
     }
+
+    convolutionPhase = 0;
 }
 
 void MorvelAudioProcessor::designAntiAliasFilters (const juce::dsp::ProcessSpec& modelSpec)
@@ -377,9 +395,7 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
 
 bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2)
 {
-    // The ramp matrices of an earlier change stay allocated: the next change with
-    // the same model block size overwrites them in place instead of allocating anew.
-    // The returned flag alone says whether they belong to this block.
+    // The returned flag says whether the cell ramps from the previous weights in this block.
     if (knob1 == lastKnob1 && knob2 == lastKnob2)
         return false;
 
@@ -387,9 +403,6 @@ bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2)
     previousHhWeights = activeHhWeights();
 
     evaluateActiveSubnet (knob1, knob2);
-
-    Morvel::interpolateMatrix (previousIhWeights, activeIhWeights(), modelBlockSize, ihSteps);
-    Morvel::interpolateMatrix (previousHhWeights, activeHhWeights(), modelBlockSize, hhSteps);
 
     fillImpulseResponses();
     queueImpulseResponses();
@@ -485,44 +498,51 @@ void MorvelAudioProcessor::convolve()
     const int channels = modelChannelsUpTo (std::min (getTotalNumInputChannels(), numInputChannels));
     juce::dsp::AudioBlock<float> block (modelBuffer);
 
+    const int chunk = convolutionChunkSize (modelBlockSize);
+
     for (int ch = 0; ch < channels; ++ch)
+        convolveInChunks (convolvers[ch], block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize),
+                          chunk, convolutionPhase);
+
+    convolutionPhase = (convolutionPhase + modelBlockSize) % chunk;
+}
+
+void MorvelAudioProcessor::convolveInChunks (juce::dsp::Convolution& engine, const juce::dsp::AudioBlock<float>& samples,
+                                             int chunk, int phase) noexcept
+{
+    // Each call costs a whole transform pair however few samples it brings, so the calls
+    // end where the engine's blocks end: a block then costs one pair per engine block it
+    // touches. (An engine that adopts a new response during a call starts its blocks
+    // there; until its next one it may see calls cut elsewhere, which costs time only.)
+    const int count = (int) samples.getNumSamples();
+
+    for (int start = 0; start < count;)
     {
-        auto channel = block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize);
-        convolvers[ch].process (juce::dsp::ProcessContextReplacing<float> (channel));
+        const int length = std::min (chunk - phase, count - start);
+        auto part = samples.getSubBlock ((size_t) start, (size_t) length);
+        engine.process (juce::dsp::ProcessContextReplacing<float> (part));
+        start += length;
+        phase = (phase + length) % chunk;
     }
 }
 
 void MorvelAudioProcessor::runCell (bool useRamp)
 {
     auto& gru = activeGru();
-    const Eigen::MatrixXf& ihWeights = activeIhWeights();
-    const Eigen::MatrixXf& hhWeights = activeHhWeights();
-
-    const int rows = modelChannelsUpTo (gru.batchSize);
     const int steps = std::min (gru.stepCount, modelBuffer.getNumSamples());
     float* const* channels = modelBuffer.getArrayOfWritePointers();
 
-    // A one-sample block still has a two-entry ramp and uses its first entry only.
-    const int lastRampEntry = useRamp ? (int) std::min (ihSteps.size(), hhSteps.size()) - 1 : 0;
+    // Every row of the cell reads and writes a channel of the model buffer.
+    if (gru.hiddenState.rows() > modelBuffer.getNumChannels())
+        return;
 
-    for (int t = 0; t < steps; ++t)
-    {
-        for (int c = 0; c < rows; ++c)
-            gru.cellInput (c, 0) = channels[c][t];
-
-        if (useRamp)
-        {
-            const auto entry = (size_t) std::min (t, lastRampEntry);
-            gru.forward_cell (gru.cellInput, ihSteps[entry], hhSteps[entry]);
-        }
-        else
-        {
-            gru.forward_cell (gru.cellInput, ihWeights, hhWeights);
-        }
-
-        for (int c = 0; c < rows; ++c)
-            channels[c][t] = gru.cellOutput (c, 0);
-    }
+    // In a block whose tone controls moved, the weights ramp across the model block from
+    // the old to the new ones, sample by sample; the cell computes each sample's weights
+    // as it goes. (A one-sample block has a two-entry ramp and uses its first entry only.)
+    if (useRamp)
+        gru.forwardRamp (channels, 0, steps, previousIhWeights, previousHhWeights, activeIhWeights(), activeHhWeights(), modelBlockSize);
+    else
+        gru.forwardBlock (channels, 0, steps, activeIhWeights(), activeHhWeights());
 }
 
 void MorvelAudioProcessor::mixWetSignal()

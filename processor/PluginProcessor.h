@@ -10,8 +10,10 @@
 #include <Eigen/Dense>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <atomic>
 #include <memory>
+#include <utility>
 #include <vector>
 
 /**
@@ -30,8 +32,8 @@ public:
 
     /**
         Builds the buses, the parameters, the chain, parses both embedded weight
-        documents and fills both models. Heavy (about 1.4 MB of JSON and twelve
-        convolution engines, each with a thread): never on the audio thread.
+        documents and fills both models. Heavy (about 1.4 MB of JSON, twelve
+        convolution engines and their loader thread): never on the audio thread.
         Throws what the JSON library throws if a document is unusable.
     */
     MorvelAudioProcessor();
@@ -102,14 +104,19 @@ public:
     nlohmann::json highRateWeights;
 
     int irLength = 1024;
-    juce::dsp::Convolution convolvers[maxChannels];
+
+    /** The one background thread on which every engine below builds its new responses. */
+    juce::dsp::ConvolutionMessageQueue convolutionQueue;
+    std::array<juce::dsp::Convolution, maxChannels> convolvers = makeConvolvers (convolutionQueue, std::make_index_sequence<maxChannels>());
+
+    /** Samples into the engines' current block: where the next call starts within it. */
+    int convolutionPhase = 0;
     juce::AudioBuffer<float> irBuffers[maxChannels];
 
     float lastKnob1 = 0.0f;
     float lastKnob2 = 0.0f;
 
-    std::vector<Eigen::MatrixXf> ihSteps;
-    std::vector<Eigen::MatrixXf> hhSteps;
+    /** The weights before the last re-evaluation: where the cell's ramp starts. */
     Eigen::MatrixXf previousIhWeights;
     Eigen::MatrixXf previousHhWeights;
 
@@ -141,8 +148,31 @@ public:
     juce::dsp::DryWetMixer<float> mixer { 800 };
     int reportedLatencySamples = 0;
 
+    /**
+        The largest number of samples that the engines take in one call when the model
+        block has modelSamples: a power of two, so that the engines' transforms fit it.
+        Pure; any thread.
+    */
+    static int convolutionChunkSize (int modelSamples) noexcept;
+
+    /**
+        Runs samples through engine in calls of at most chunk samples, cut where the
+        engine's blocks of chunk samples end, the first of which is phase samples in.
+        [audio thread] The engine's own cost; no allocation.
+    */
+    static void convolveInChunks (juce::dsp::Convolution& engine, const juce::dsp::AudioBlock<float>& samples,
+                                  int chunk, int phase) noexcept;
+
 private:
     static BusesProperties makeBuses();
+
+    template <size_t... channel>
+    static std::array<juce::dsp::Convolution, sizeof... (channel)> makeConvolvers (juce::dsp::ConvolutionMessageQueue& queue,
+                                                                                  std::index_sequence<channel...>)
+    {
+        return { { ((void) channel, juce::dsp::Convolution { queue })... } };
+    }
+
     void loadWeights();
     void lookUpParameters();
 
