@@ -36,35 +36,52 @@ const Eigen::Matrix<T, Eigen::Dynamic, Eigen::Dynamic> sigmoid (const Eigen::Mat
     return (T (1) / (T (1) + (T (0) - m.array()).exp())).matrix();
 }
 
+/** Number of entries in the weight ramp over n samples: n, but at least the two ends. */
+inline std::size_t weightRampLength (int n)
+{
+    return n < 3 ? 2 : static_cast<std::size_t> (n);
+}
+
 /**
-    Replaces the contents of `out` with the weight ramp from `from` to `to` over n
-    entries: entry 0 is a copy of `from`, entry k (0 < k < n - 1) is
-    step * k + from with step = (to - from) / (n - 1), and entry n - 1 is a copy of
-    `to`, bit for bit. For n < 3 the ramp is just [from, to].
+    Writes the weight ramp from `from` to `to` over n samples into the first
+    weightRampLength (n) entries of `out`, which must already hold that many: entry 0
+    is a copy of `from`, entry k (0 < k < n - 1) is step * k + from with
+    step = (to - from) / (n - 1), and the last entry is a copy of `to`, bit for bit.
+    For n < 3 the ramp is just [from, to]. Entries beyond the ramp keep their contents.
 
     `from` and `to` must have the same shape and must not be entries of `out`.
-    Runs on the audio thread when a tone control moves. It reuses the matrices
-    already in `out`, so a ramp with the same n and shapes as the previous one
-    allocates nothing; a longer ramp or a new shape allocates.
+    Entries that already have that shape are overwritten in place, so storage sized
+    in advance lets a tone move on the audio thread allocate nothing.
 */
 template <typename MatrixType>
-void interpolateMatrix (const MatrixType& from, const MatrixType& to, int n, std::vector<MatrixType>& out)
+void interpolateMatrixInto (const MatrixType& from, const MatrixType& to, int n, std::vector<MatrixType>& out)
 {
-    const std::size_t count = n < 3 ? 2 : static_cast<std::size_t> (n);
-    out.resize (count);
+    const std::size_t count = weightRampLength (n);
     out.front() = from;
 
     if (n >= 3)
     {
         // The last entry serves as the step's storage until it receives `to`.
-        MatrixType& step = out.back();
+        MatrixType& step = out[count - 1];
         step = (to - from) / static_cast<float> (n - 1);
 
         for (int k = 1; k < n - 1; ++k)
             out[static_cast<std::size_t> (k)] = step * static_cast<float> (k) + from;
     }
 
-    out.back() = to;
+    out[count - 1] = to;
+}
+
+/**
+    Replaces the contents of `out` with the weight ramp of interpolateMatrixInto,
+    resizing `out` to the ramp's length: a ramp with the same n and shapes as the
+    previous one allocates nothing; a longer ramp or a new shape allocates.
+*/
+template <typename MatrixType>
+void interpolateMatrix (const MatrixType& from, const MatrixType& to, int n, std::vector<MatrixType>& out)
+{
+    out.resize (weightRampLength (n));
+    interpolateMatrixInto (from, to, n, out);
 }
 
 /**

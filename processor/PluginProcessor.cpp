@@ -175,6 +175,50 @@ float autoGainTarget (float inputEnergy, float outputEnergy, float ceiling, floa
 
     return std::min (std::sqrt (ratio), ceiling);
 }
+
+/**
+    Band edges for a conversion from inputRate to outputRate, in cycles per input
+    sample. The pass band reaches 20 kHz (the same share of a lower rate's band as
+    20 kHz is of 44.1 kHz). Going down, the stop band starts at the output's Nyquist
+    frequency, so nothing folds back; going up, it starts where the pass band's first
+    image begins.
+*/
+ResamplingKernel::Specification conversionSpecification (double inputRate, double outputRate)
+{
+    constexpr double audioBandEdge = 20000.0;
+    constexpr double attenuationDb = 110.0; // 10 dB above the goal, for the table's rounding
+    const double nyquist = 0.5 * std::min (inputRate, outputRate);
+    const double passband = std::min (audioBandEdge, nyquist * audioBandEdge / 22050.0);
+    const double stopband = outputRate < inputRate ? nyquist : inputRate - passband;
+    return { passband / inputRate, stopband / inputRate, attenuationDb };
+}
+
+void designConversion (ResamplingKernel& kernel, double inputRate, double outputRate, bool sameRate, int extraHalfWidth)
+{
+    if (sameRate)
+    {
+        kernel.makePassThrough();
+        return;
+    }
+
+    const auto specification = conversionSpecification (inputRate, outputRate);
+    kernel.design (specification, ResamplingKernel::halfWidthFor (specification) + extraHalfWidth);
+}
+
+/**
+    The chain's delay in host samples: the up-sampler's half width in host samples,
+    then the dry path's delay (which the model's response shares) and the
+    down-sampler's half width, both in model samples.
+*/
+double chainDelay (int upsamplerDelay, int wetLatency, int downsamplerDelay, double hostPerModel)
+{
+    return upsamplerDelay + (wetLatency + downsamplerDelay) * hostPerModel;
+}
+
+bool isWholeNumber (double x)
+{
+    return std::abs (x - std::round (x)) < 1.0e-9;
+}
 } // namespace
 
 void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
@@ -200,17 +244,15 @@ void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock
     modelBuffer = juce::AudioBuffer<float> (numInputChannels, modelBlockSize);
     modelBuffer.clear();
 
-    ihSteps.clear();
-    hhSteps.clear();
-
     resetAndEvaluateModel();
+    sizeWeightRamps();
     fillImpulseResponses();
 
     const juce::dsp::ProcessSpec modelSpec { modelRate, (juce::uint32) modelBlockSize, 1 };
     loadImpulseResponsesAndPrepareEngines (modelSpec);
 
     antiAliasCutoff = hostSampleRate * 0.5;
-    designAntiAliasFilters (modelSpec);
+    designResamplers (std::max (1, samplesPerBlock));
 
     previousInputGain = decibelsToGain (finiteOr (inputGainRaw->load(), 0.0f));
     previousOutputGain = decibelsToGain (finiteOr (outputGainRaw->load(), 0.0f));
@@ -230,7 +272,6 @@ void MorvelAudioProcessor::chooseRateClass (double sampleRate)
     modelRate = useHighRateModel ? 192000.0 : 96000.0;
     irLength = useHighRateModel ? 2048 : 1024;
     wetLatencySamples = useHighRateModel ? 513 : 580;
-    reportedLatencySamples = useHighRateModel ? 271 : 303;
 }
 
 void MorvelAudioProcessor::resetAndEvaluateModel()
@@ -240,6 +281,18 @@ void MorvelAudioProcessor::resetAndEvaluateModel()
 
     activeGru().reset (numInputChannels, modelBlockSize);
     evaluateActiveSubnet (finiteOr (k1, lastKnob1), finiteOr (k2, lastKnob2));
+}
+
+void MorvelAudioProcessor::sizeWeightRamps()
+{
+    // Room for the longest ramp a block can ask for, in the weights' shapes: a tone
+    // move then overwrites these matrices in place and allocates no ramp.
+    const auto longest = Morvel::weightRampLength (modelBlockSize);
+    ihSteps.assign (longest, activeIhWeights());
+    hhSteps.assign (longest, activeHhWeights());
+    previousIhWeights = activeIhWeights();
+    previousHhWeights = activeHhWeights();
+    rampLength = 0;
 }
 
 void MorvelAudioProcessor::fillImpulseResponses()
@@ -271,15 +324,35 @@ void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::ds
     }
 }
 
-void MorvelAudioProcessor::designAntiAliasFilters (const juce::dsp::ProcessSpec& modelSpec)
+void MorvelAudioProcessor::designResamplers (int preparedBlock)
 {
+    // Host samples per model sample, and the rate the model really runs at: the
+    // block-tied count makes it differ from modelRate where the block does not divide
+    // evenly (44.1 kHz, 88.2 kHz).
+    const double hostPerModel = (double) preparedBlock / modelBlockSize;
+    const double effectiveModelRate = hostSampleRate / hostPerModel;
+    const bool sameRate = modelBlockSize == preparedBlock;
+
+    designConversion (upsamplingKernel, hostSampleRate, effectiveModelRate, sameRate, 0);
+    const int upDelay = upsamplingKernel.getHalfWidth();
+
+    // The down-sampler's half width is the one delay free to grow: by one model
+    // sample where that makes the chain's delay a whole number of host samples (at
+    // 48 and 96 kHz a model sample is half a host sample; 192 kHz has no conversion).
+    const auto downSpecification = conversionSpecification (effectiveModelRate, hostSampleRate);
+    const int shortest = ResamplingKernel::halfWidthFor (downSpecification);
+    const bool oneMoreAligns = ! isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest, hostPerModel))
+                            && isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest + 1, hostPerModel));
+    designConversion (downsamplingKernel, effectiveModelRate, hostSampleRate, sameRate, oneMoreAligns ? 1 : 0);
+
     for (int c = 0; c < numInputChannels; ++c)
     {
-        auto designed = juce::dsp::FilterDesign<float>::designFIRLowpassKaiserMethod ((float) antiAliasCutoff, modelRate,
-                                                                                     0.05f, -40.0f);
-        *antiAliasFilters[c].state = *designed;
-        antiAliasFilters[c].prepare (modelSpec);
+        upsamplers[c].prepare (upsamplingKernel, preparedBlock);
+        downsamplers[c].prepare (downsamplingKernel, modelBlockSize);
     }
+
+    const double delay = chainDelay (upDelay, wetLatencySamples, downsamplingKernel.getHalfWidth(), hostPerModel);
+    reportedLatencySamples = (int) std::lround (delay);
 }
 
 void MorvelAudioProcessor::prepareMixer (double sampleRate)
@@ -349,37 +422,69 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
     if (! (bypassRaw->load() < 0.5f))
         return;
 
-    if (numSamples != blockSize)
-        prepareToPlay (hostSampleRate, numSamples);
+    // Hosts vary the block size freely below the prepared one, so only an unprepared
+    // chain or a new channel layout prepares here: a size change never restarts it.
+    if (blockSize <= 0 || channelLayoutChanged())
+        prepareToPlay (hostSampleRate, std::max (blockSize, numSamples));
+
+    if (numSamples <= blockSize)
+    {
+        processPiece (buffer);
+        return;
+    }
+
+    // A host that breaks its promise of a largest block gets the block in pieces
+    // that fit the chain's buffers. Up to 32 channels the view allocates nothing.
+    for (int start = 0; start < numSamples; start += blockSize)
+    {
+        juce::AudioBuffer<float> piece (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), start,
+                                        std::min (blockSize, numSamples - start));
+        processPiece (piece);
+    }
+}
+
+bool MorvelAudioProcessor::channelLayoutChanged() const noexcept
+{
+    return getTotalNumInputChannels() != numInputChannels || getTotalNumOutputChannels() != numOutputChannels;
+}
+
+int MorvelAudioProcessor::modelSamplesFor (int hostSamples) const noexcept
+{
+    // The rounding rule of preparation, applied to this block: never more than the
+    // prepared model block, since hostSamples never exceeds the prepared block.
+    const auto count = (int) std::ceil ((double) hostSamples * modelRate / hostSampleRate);
+    return juce::jlimit (1, std::max (1, modelBlockSize), count);
+}
+
+void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
+{
+    const int modelSamples = modelSamplesFor (buffer.getNumSamples());
 
     const float k1 = knob1Raw->load();
     const float k2 = knob2Raw->load();
-    const bool useRamp = updateToneModel (finiteOr (k1, lastKnob1), finiteOr (k2, lastKnob2));
+    const bool useRamp = updateToneModel (finiteOr (k1, lastKnob1), finiteOr (k2, lastKnob2), modelSamples);
 
     sanitiseInput (buffer);
     applyGainParameter (buffer, inputGainRaw->load(), previousInputGain);
     truePeakMeter.GetTruePeak (buffer, 0);
 
-    resampleUp (buffer);
-    pushDrySignal (mixRaw->load());
-    measureInputEnergy();
-    convolve();
-    runCell (useRamp);
-    mixWetSignal();
+    resampleUp (buffer, modelSamples);
+    pushDrySignal (mixRaw->load(), modelSamples);
+    measureInputEnergy (modelSamples);
+    convolve (modelSamples);
+    runCell (useRamp, modelSamples);
+    mixWetSignal (modelSamples);
 
     if (autoGainRaw->load() > 0.5f)
-        applyAutoGain();
+        applyAutoGain (modelSamples);
 
-    filterAndResampleDown (buffer);
+    filterAndResampleDown (buffer, modelSamples);
     applyGainParameter (buffer, outputGainRaw->load(), previousOutputGain);
     truePeakMeter.GetTruePeak (buffer, 1);
 }
 
-bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2)
+bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2, int modelSamples)
 {
-    // The ramp matrices of an earlier change stay allocated: the next change with
-    // the same model block size overwrites them in place instead of allocating anew.
-    // The returned flag alone says whether they belong to this block.
     if (knob1 == lastKnob1 && knob2 == lastKnob2)
         return false;
 
@@ -388,8 +493,9 @@ bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2)
 
     evaluateActiveSubnet (knob1, knob2);
 
-    Morvel::interpolateMatrix (previousIhWeights, activeIhWeights(), modelBlockSize, ihSteps);
-    Morvel::interpolateMatrix (previousHhWeights, activeHhWeights(), modelBlockSize, hhSteps);
+    Morvel::interpolateMatrixInto (previousIhWeights, activeIhWeights(), modelSamples, ihSteps);
+    Morvel::interpolateMatrixInto (previousHhWeights, activeHhWeights(), modelSamples, hhSteps);
+    rampLength = (int) Morvel::weightRampLength (modelSamples);
 
     fillImpulseResponses();
     queueImpulseResponses();
@@ -446,64 +552,64 @@ int MorvelAudioProcessor::modelChannelsUpTo (int count) const noexcept
     return std::max (0, std::min (count, modelBuffer.getNumChannels()));
 }
 
-void MorvelAudioProcessor::resampleUp (const juce::AudioBuffer<float>& buffer)
+juce::dsp::AudioBlock<float> MorvelAudioProcessor::modelBlock (int modelSamples) noexcept
 {
-    const int n = buffer.getNumSamples();
-    const double ratio = (double) n / (double) modelBlockSize;
-    const int channels = modelChannelsUpTo (std::min (numOutputChannels, buffer.getNumChannels()));
-
-    // Told how many input samples exist, the interpolator reads none beyond the
-    // block even when its accumulated phase asks for one more (it then feeds zero).
-    for (int ch = 0; ch < channels; ++ch)
-        upsamplers[ch].process (ratio, buffer.getReadPointer (ch), modelBuffer.getWritePointer (ch),
-                                modelBlockSize, n, 0);
+    return juce::dsp::AudioBlock<float> (modelBuffer).getSubBlock (0, (size_t) modelSamples);
 }
 
-void MorvelAudioProcessor::pushDrySignal (float mixPercent)
+void MorvelAudioProcessor::resampleUp (const juce::AudioBuffer<float>& buffer, int modelSamples)
+{
+    const int n = buffer.getNumSamples();
+    const int channels = modelChannelsUpTo (std::min (numOutputChannels, buffer.getNumChannels()));
+
+    for (int ch = 0; ch < channels; ++ch)
+        upsamplers[ch].process (buffer.getReadPointer (ch), n, modelBuffer.getWritePointer (ch), modelSamples);
+}
+
+void MorvelAudioProcessor::pushDrySignal (float mixPercent, int modelSamples)
 {
     if (std::isfinite (mixPercent))
         mixer.setWetMixProportion (mixPercent / 100.0f);
 
     if (modelBuffer.getNumChannels() > 0)
-        mixer.pushDrySamples (juce::dsp::AudioBlock<float> (modelBuffer));
+        mixer.pushDrySamples (modelBlock (modelSamples));
 }
 
-void MorvelAudioProcessor::measureInputEnergy()
+void MorvelAudioProcessor::measureInputEnergy (int modelSamples)
 {
     const int channels = modelChannelsUpTo (getTotalNumInputChannels());
-    const int numSamples = modelBuffer.getNumSamples();
 
     for (int ch = 0; ch < channels; ++ch)
     {
-        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), numSamples);
+        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), modelSamples);
         inputEnergy[(size_t) ch] = smoothEnergy (inputEnergy[(size_t) ch], sum, energySmoothing);
     }
 }
 
-void MorvelAudioProcessor::convolve()
+void MorvelAudioProcessor::convolve (int modelSamples)
 {
     const int channels = modelChannelsUpTo (std::min (getTotalNumInputChannels(), numInputChannels));
-    juce::dsp::AudioBlock<float> block (modelBuffer);
+    auto block = modelBlock (modelSamples);
 
     for (int ch = 0; ch < channels; ++ch)
     {
-        auto channel = block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize);
+        auto channel = block.getSingleChannelBlock ((size_t) ch);
         convolvers[ch].process (juce::dsp::ProcessContextReplacing<float> (channel));
     }
 }
 
-void MorvelAudioProcessor::runCell (bool useRamp)
+void MorvelAudioProcessor::runCell (bool useRamp, int modelSamples)
 {
     auto& gru = activeGru();
     const Eigen::MatrixXf& ihWeights = activeIhWeights();
     const Eigen::MatrixXf& hhWeights = activeHhWeights();
 
     const int rows = modelChannelsUpTo (gru.batchSize);
-    const int steps = std::min (gru.stepCount, modelBuffer.getNumSamples());
+    const int steps = std::min (gru.stepCount, modelSamples);
     float* const* channels = modelBuffer.getArrayOfWritePointers();
 
     // A one-sample block still has a two-entry ramp and uses its first entry only.
-    const int lastRampEntry = useRamp ? (int) std::min (ihSteps.size(), hhSteps.size()) - 1 : 0;
+    const int lastRampEntry = useRamp ? rampLength - 1 : 0;
 
     for (int t = 0; t < steps; ++t)
     {
@@ -525,53 +631,42 @@ void MorvelAudioProcessor::runCell (bool useRamp)
     }
 }
 
-void MorvelAudioProcessor::mixWetSignal()
+void MorvelAudioProcessor::mixWetSignal (int modelSamples)
 {
     if (modelBuffer.getNumChannels() > 0)
-        mixer.mixWetSamples (juce::dsp::AudioBlock<float> (modelBuffer));
+        mixer.mixWetSamples (modelBlock (modelSamples));
 }
 
-void MorvelAudioProcessor::applyAutoGain()
+void MorvelAudioProcessor::applyAutoGain (int modelSamples)
 {
     const int channels = modelChannelsUpTo (getTotalNumInputChannels());
-    const int numSamples = modelBuffer.getNumSamples();
 
     for (int ch = 0; ch < channels; ++ch)
     {
         const auto c = (size_t) ch;
-        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), numSamples);
+        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), modelSamples);
         outputEnergy[c] = smoothEnergy (outputEnergy[c], sum, energySmoothing);
 
         const float target = autoGainTarget (inputEnergy[c], outputEnergy[c], autoGainCeiling, autoGainFactors[c]);
 
         if (target == autoGainFactors[c])
-            modelBuffer.applyGain (ch, 0, numSamples, target);
+            modelBuffer.applyGain (ch, 0, modelSamples, target);
         else
-            modelBuffer.applyGainRamp (ch, 0, numSamples, autoGainFactors[c], target);
+            modelBuffer.applyGainRamp (ch, 0, modelSamples, autoGainFactors[c], target);
 
         autoGainFactors[c] = target;
     }
 }
 
-void MorvelAudioProcessor::filterAndResampleDown (juce::AudioBuffer<float>& buffer)
+void MorvelAudioProcessor::filterAndResampleDown (juce::AudioBuffer<float>& buffer, int modelSamples)
 {
     const int n = buffer.getNumSamples();
-    const double ratio = (double) modelBlockSize / (double) n;
     const int channels = modelChannelsUpTo (std::min (numOutputChannels, buffer.getNumChannels()));
-    const int filteredChannels = std::min (channels, numInputChannels);
-    juce::dsp::AudioBlock<float> block (modelBuffer);
 
+    // The down-sampler filters as it goes: it computes the anti-alias low-pass only
+    // at the host-rate outputs.
     for (int ch = 0; ch < channels; ++ch)
-    {
-        if (modelBlockSize > n && ch < filteredChannels)
-        {
-            auto channel = block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize);
-            antiAliasFilters[ch].process (juce::dsp::ProcessContextReplacing<float> (channel));
-        }
-
-        downsamplers[ch].process (ratio, modelBuffer.getReadPointer (ch), buffer.getWritePointer (ch),
-                                  n, modelBlockSize, 0);
-    }
+        downsamplers[ch].process (modelBuffer.getReadPointer (ch), modelSamples, buffer.getWritePointer (ch), n);
 }
 
 //==============================================================================

@@ -219,13 +219,13 @@ TEST_P (HostedPluginTest, ReportsTheLatencyOfItsRateClass)
     instance->prepareToPlay (48000.0, 512);
     processSine (*instance, 48000.0, 512, 1);
     deliverMessages();
-    EXPECT_EQ (instance->getLatencySamples(), 303);
+    EXPECT_EQ (instance->getLatencySamples(), 355);
     instance->releaseResources();
 
     instance->prepareToPlay (96000.0, 512);
     processSine (*instance, 96000.0, 512, 1);
     deliverMessages();
-    EXPECT_EQ (instance->getLatencySamples(), 271);
+    EXPECT_EQ (instance->getLatencySamples(), 276);
     instance->releaseResources();
 }
 

@@ -65,17 +65,17 @@ inline Signal noise (int channels, int samples, float amplitude, std::uint32_t s
     return s;
 }
 
-/** Runs the signal through the processor in blocks of blockSize (the last one may be shorter). */
-inline Signal process (MorvelAudioProcessor& p, const Signal& input, int blockSize)
+/** Runs the signal through the processor in blocks whose sizes cycle through `sizes`. */
+inline Signal processInSizes (MorvelAudioProcessor& p, const Signal& input, const std::vector<int>& sizes)
 {
     const int channels = (int) input.size();
     const int total = channels > 0 ? (int) input[0].size() : 0;
     Signal output = silence (channels, total);
     juce::MidiBuffer midi;
 
-    for (int start = 0; start < total; start += blockSize)
+    for (int start = 0, k = 0; start < total; ++k)
     {
-        const int n = std::min (blockSize, total - start);
+        const int n = std::min (sizes[(size_t) k % sizes.size()], total - start);
         juce::AudioBuffer<float> buffer (channels, n);
 
         for (int ch = 0; ch < channels; ++ch)
@@ -85,8 +85,15 @@ inline Signal process (MorvelAudioProcessor& p, const Signal& input, int blockSi
 
         for (int ch = 0; ch < channels; ++ch)
             std::copy (buffer.getReadPointer (ch), buffer.getReadPointer (ch) + n, output[(size_t) ch].begin() + start);
+        start += n;
     }
     return output;
+}
+
+/** Runs the signal through the processor in blocks of blockSize (the last one may be shorter). */
+inline Signal process (MorvelAudioProcessor& p, const Signal& input, int blockSize)
+{
+    return processInSizes (p, input, { blockSize });
 }
 
 /** Processes one block of the given samples in place. */
@@ -132,6 +139,44 @@ inline double arrival (const std::vector<float>& channel)
         total += e;
     }
     return total > 0.0 ? weighted / total : -1.0;
+}
+
+/**
+    Block-tied resampling done plainly, in double precision, from the kernel's
+    continuous prototype: output j of block b lies j * inBlock / outBlock input samples
+    after the block's first sample, less the kernel's half width, and its weights are
+    the prototype at the exact distances, scaled to sum to one. Samples before the
+    signal count as silence. A reference for BandLimitedResampler and its table.
+*/
+inline std::vector<float> referenceResample (const ResamplingKernel& kernel, const std::vector<float>& input,
+                                             int inBlock, int outBlock)
+{
+    const int blocks = (int) input.size() / inBlock;
+    const int taps = kernel.getTaps();
+    const int halfWidth = kernel.getHalfWidth();
+    std::vector<float> output ((size_t) (blocks * outBlock));
+
+    for (int b = 0; b < blocks; ++b)
+    {
+        for (int j = 0; j < outBlock; ++j)
+        {
+            const long long position = (long long) j * inBlock;
+            const int newest = b * inBlock + (int) (position / outBlock);
+            const double fraction = (double) (position % outBlock) / outBlock;
+
+            double sum = 0.0, weights = 0.0;
+            for (int q = 0; q < taps; ++q)
+            {
+                const double w = halfWidth == 0 ? 1.0 : kernel.prototype (fraction + halfWidth - 1 - q);
+                const int index = newest - (taps - 1) + q;
+                weights += w;
+                if (index >= 0)
+                    sum += w * input[(size_t) index];
+            }
+            output[(size_t) (b * outBlock + j)] = (float) (sum / weights);
+        }
+    }
+    return output;
 }
 
 inline size_t peakIndex (const std::vector<float>& channel)

@@ -1,0 +1,98 @@
+#include "processor/ResamplingKernel.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+constexpr double pi = 3.14159265358979323846;
+
+/** Kaiser's shape parameter for a stop-band attenuation in dB. */
+double kaiserBeta (double attenuationDb)
+{
+    if (attenuationDb > 50.0)
+        return 0.1102 * (attenuationDb - 8.7);
+    if (attenuationDb >= 21.0)
+        return 0.5842 * std::pow (attenuationDb - 21.0, 0.4) + 0.07886 * (attenuationDb - 21.0);
+    return 0.0;
+}
+
+/**
+    Fractional positions per input sample. Blending neighbouring rows errs by about
+    (2 pi f / phases)^2 / 8 at a frequency f in cycles per sample; 1,250 phases per
+    cycle of pass band keep that below -110 dB across it. Even, so that the half-sample
+    positions of a 2:1 conversion fall exactly on a row.
+*/
+int phasesFor (double passbandEdge)
+{
+    return std::max (2, 2 * (int) std::ceil (625.0 * passbandEdge));
+}
+
+double sinc (double x)
+{
+    return x == 0.0 ? 1.0 : std::sin (pi * x) / (pi * x);
+}
+} // namespace
+
+int ResamplingKernel::halfWidthFor (const Specification& specification)
+{
+    // Kaiser's estimate of the length for the attenuation over the transition.
+    const double transition = std::max (1.0e-4, specification.stopbandEdge - specification.passbandEdge);
+    const double length = (specification.attenuationDb - 7.95) / (2.285 * 2.0 * pi * transition) + 1.0;
+    return std::max (1, (int) std::ceil (0.5 * length));
+}
+
+double ResamplingKernel::prototype (double u) const noexcept
+{
+    if (halfWidth == 0)
+        return u == 0.0 ? 1.0 : 0.0;
+
+    const double x = u / (double) halfWidth;
+    if (std::abs (x) >= 1.0)
+        return 0.0;
+
+    // The Kaiser window less its value at the edge, so that it reaches zero there:
+    // the tap that one row gains at its end is then exactly zero, and every row on a
+    // whole or half sample is exactly symmetric.
+    const double window = (std::cyl_bessel_i (0.0, beta * std::sqrt (1.0 - x * x)) - 1.0) * windowScale;
+    return 2.0 * cutoff * sinc (2.0 * cutoff * u) * window;
+}
+
+void ResamplingKernel::design (const Specification& specification, int newHalfWidth)
+{
+    halfWidth = std::max (1, newHalfWidth);
+    taps = 2 * halfWidth;
+    phases = phasesFor (specification.passbandEdge);
+    cutoff = 0.5 * (specification.passbandEdge + specification.stopbandEdge);
+    beta = kaiserBeta (specification.attenuationDb);
+    windowScale = 1.0 / (std::cyl_bessel_i (0.0, beta) - 1.0);
+
+    table.assign ((size_t) (phases + 1) * (size_t) taps, 0.0f);
+    std::vector<double> values ((size_t) taps);
+
+    for (int p = 0; p <= phases; ++p)
+    {
+        // Tap q reads the input sample q - (taps - 1) samples from the newest one
+        // read; the output lies p / phases of a sample after that newest sample,
+        // delayed by the half width.
+        double sum = 0.0;
+        for (int q = 0; q < taps; ++q)
+        {
+            values[(size_t) q] = prototype ((double) p / phases + halfWidth - 1 - q);
+            sum += values[(size_t) q];
+        }
+
+        float* destination = table.data() + (size_t) p * (size_t) taps;
+        for (int q = 0; q < taps; ++q)
+            destination[q] = (float) (values[(size_t) q] / sum);
+    }
+}
+
+void ResamplingKernel::makePassThrough()
+{
+    taps = 1;
+    phases = 1;
+    halfWidth = 0;
+    cutoff = 0.5;
+    table.assign (2, 1.0f);
+}
