@@ -14,63 +14,74 @@ float dot (const float* a, const float* b, int n) noexcept
 }
 } // namespace
 
-void BandLimitedResampler::prepare (const ResamplingKernel& newKernel, int maxInputSamples)
+void BandLimitedResampler::prepare (const ResamplingKernel& newKernel, int newInputStep, int newOutputStep, int maxInputSamples)
 {
     kernel = &newKernel;
+    inputStep = std::max (1, newInputStep);
+    outputStep = std::max (1, newOutputStep);
     capacity = std::max (0, maxInputSamples);
-    line.assign ((size_t) (kernel->getTaps() - 1 + capacity), 0.0f);
+    line.assign ((size_t) (kernel->getTaps() + capacity), 0.0f);
+    reset();
 }
 
 void BandLimitedResampler::reset() noexcept
 {
     std::fill (line.begin(), line.end(), 0.0f);
+    nextWhole = 0;
+    nextFraction = 0;
 }
 
 void BandLimitedResampler::process (const float* input, int numInput, float* output, int numOutput) noexcept
 {
-    if (numOutput <= 0)
+    if (numOutput <= 0 && numInput <= 0)
         return;
 
     if (kernel == nullptr)
     {
-        std::fill (output, output + numOutput, 0.0f);
+        std::fill (output, output + std::max (0, numOutput), 0.0f);
         return;
     }
 
     const int taps = kernel->getTaps();
-    const int history = taps - 1;
+    const int history = taps;
     numInput = std::clamp (numInput, 0, capacity);
 
     float* const data = line.data();
     std::copy (input, input + numInput, data + history);
 
-    // Output j lies at input position j * numInput / numOutput: its whole part picks
-    // the newest sample read, its fraction, in units of 1 / (phases * numOutput), the
-    // kernel row and the blend towards the next row. line[whole] is the oldest sample
-    // read, taps - 1 samples before the newest.
+    // The oldest sample an output reads lies taps - 1 before its newest one, which is
+    // line[history + whole]; the history holds one sample more than a kernel needs,
+    // for an output due one sample early.
     const auto phases = (std::int64_t) kernel->getPhases();
-    const auto outputs = (std::int64_t) numOutput;
+    const auto step = (std::int64_t) outputStep;
+    int whole = nextWhole;
+    int fraction = nextFraction;
 
     for (int j = 0; j < numOutput; ++j)
     {
-        const auto position = (std::int64_t) j * numInput;
-        const auto whole = (int) (position / outputs);
-        const auto scaledFraction = (position % outputs) * phases;
-        const auto row = (int) (scaledFraction / outputs);
-        const auto remainder = scaledFraction % outputs;
+        const auto scaled = (std::int64_t) fraction * phases;
+        const auto row = (int) (scaled / step);
+        const auto remainder = scaled % step;
 
-        const float* samples = data + whole;
+        const float* samples = data + std::clamp (history + whole - (taps - 1), 0, history + numInput - taps);
         float y = dot (kernel->row (row), samples, taps);
 
         if (remainder != 0)
         {
-            const float blend = (float) ((double) remainder / (double) outputs);
+            const float blend = (float) ((double) remainder / (double) step);
             y += blend * (dot (kernel->row (row + 1), samples, taps) - y);
         }
 
         output[j] = y;
+
+        fraction += inputStep;
+        whole += fraction / outputStep;
+        fraction %= outputStep;
     }
 
-    // Keep the newest taps - 1 samples; for blocks shorter than that the ranges overlap.
+    nextWhole = whole - numInput;
+    nextFraction = fraction;
+
+    // Keep the newest `history` samples; for blocks shorter than that the ranges overlap.
     std::memmove (data, data + numInput, sizeof (float) * (size_t) history);
 }

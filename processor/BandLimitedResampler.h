@@ -5,12 +5,11 @@
 #include <vector>
 
 /**
-    Converts one channel between two rates block by block, with the exact counts that
-    the chain ties to its blocks: each call turns numInput samples into numOutput
-    samples, the ratio numInput / numOutput holding exactly for that block. Output j of
-    a block lies j * numInput / numOutput input samples after the block's first sample,
-    less the kernel's delay; the position is worked out in integers, so no phase drifts
-    from block to block and a block of any size starts where the last one ended.
+    Converts one channel between two rates in a fixed ratio: inputStep input samples
+    for every outputStep output samples, output k lying k * inputStep / outputStep input
+    samples after the first input, less the kernel's delay. The position is kept in
+    integers, so it never drifts, and it carries from block to block: however a stream
+    is cut into blocks, the outputs are the same.
 
     Each output is a dot product of the kernel row for its fractional position with the
     last getTaps() input samples (two rows blended where it falls between rows). A call
@@ -21,17 +20,21 @@ class BandLimitedResampler
 public:
     /**
         Uses `kernel` (which must outlive this object and not be redesigned while it
-        is in use) for blocks of up to maxInputSamples, and clears the history.
+        is in use) at the ratio inputStep : outputStep, for blocks of up to
+        maxInputSamples, and starts from silence at position 0.
         Preparation only: allocates.
     */
-    void prepare (const ResamplingKernel& kernel, int maxInputSamples);
+    void prepare (const ResamplingKernel& kernel, int inputStep, int outputStep, int maxInputSamples);
 
-    /** Clears the history: the next block starts as after silence. */
+    /** Clears the history and the position: the next block starts as after preparation. */
     void reset() noexcept;
 
     /**
-        Produces numOutput samples from numInput input samples (at most the prepared
-        maximum; any beyond it are ignored). Before any preparation it writes silence.
+        Takes numInput samples (at most the prepared maximum; any beyond it are
+        ignored) and produces numOutput samples. The outputs must be due: output k may
+        be produced once the input sample at its position has arrived, or one sample
+        before (the chain's counts never ask for more). Before any preparation it writes
+        silence.
 
         [audio thread] No allocation, no lock; about getTaps() multiply-adds per
         output, twice that where the output falls between two rows of the kernel.
@@ -40,8 +43,15 @@ public:
 
 private:
     const ResamplingKernel* kernel = nullptr;
+    int inputStep = 1;
+    int outputStep = 1;
     int capacity = 0;
 
-    /** The last getTaps() - 1 input samples of earlier blocks, then the current block. */
+    // The next output's position: the newest input sample it reads, counted from the
+    // next block's first sample, and the fraction beyond it in units of 1 / outputStep.
+    int nextWhole = 0;
+    int nextFraction = 0;
+
+    /** The last getTaps() input samples of earlier blocks, then the current block. */
     std::vector<float> line;
 };

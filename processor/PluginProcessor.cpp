@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 namespace
@@ -347,9 +348,10 @@ void MorvelAudioProcessor::designResamplers (int preparedBlock)
 
     for (int c = 0; c < numInputChannels; ++c)
     {
-        upsamplers[c].prepare (upsamplingKernel, preparedBlock);
-        downsamplers[c].prepare (downsamplingKernel, modelBlockSize);
+        upsamplers[c].prepare (upsamplingKernel, preparedBlock, modelBlockSize, preparedBlock);
+        downsamplers[c].prepare (downsamplingKernel, modelBlockSize, preparedBlock, modelBlockSize);
     }
+    hostSamplesIntoCycle = 0;
 
     const double delay = chainDelay (upDelay, wetLatencySamples, downsamplingKernel.getHalfWidth(), hostPerModel);
     reportedLatencySamples = (int) std::lround (delay);
@@ -448,17 +450,23 @@ bool MorvelAudioProcessor::channelLayoutChanged() const noexcept
     return getTotalNumInputChannels() != numInputChannels || getTotalNumOutputChannels() != numOutputChannels;
 }
 
-int MorvelAudioProcessor::modelSamplesFor (int hostSamples) const noexcept
+int MorvelAudioProcessor::takeModelSamplesFor (int hostSamples) noexcept
 {
-    // The rounding rule of preparation, applied to this block: never more than the
-    // prepared model block, since hostSamples never exceeds the prepared block.
-    const auto count = (int) std::ceil ((double) hostSamples * modelRate / hostSampleRate);
-    return juce::jlimit (1, std::max (1, modelBlockSize), count);
+    // Model sample k falls on host sample k * blockSize / modelBlockSize: those due by
+    // the end of this block, less those due by its start. A block of the prepared size
+    // gets exactly modelBlockSize; shorter ones get their share, rounded by position.
+    const auto cycle = (std::int64_t) std::max (1, blockSize);
+    const auto dueBy = [&] (std::int64_t hostSample) { return (hostSample * modelBlockSize + cycle - 1) / cycle; };
+
+    const auto start = (std::int64_t) hostSamplesIntoCycle;
+    const auto end = start + hostSamples;
+    hostSamplesIntoCycle = (int) (end % cycle);
+    return (int) (dueBy (end) - dueBy (start));
 }
 
 void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
 {
-    const int modelSamples = modelSamplesFor (buffer.getNumSamples());
+    const int modelSamples = takeModelSamplesFor (buffer.getNumSamples());
 
     const float k1 = knob1Raw->load();
     const float k2 = knob2Raw->load();
@@ -469,14 +477,20 @@ void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
     truePeakMeter.GetTruePeak (buffer, 0);
 
     resampleUp (buffer, modelSamples);
-    pushDrySignal (mixRaw->load(), modelSamples);
-    measureInputEnergy (modelSamples);
-    convolve (modelSamples);
-    runCell (useRamp, modelSamples);
-    mixWetSignal (modelSamples);
 
-    if (autoGainRaw->load() > 0.5f)
-        applyAutoGain (modelSamples);
+    // Above the model rate a one-sample block may complete no model sample; the
+    // down-sampler then works from the samples it already holds.
+    if (modelSamples > 0)
+    {
+        pushDrySignal (mixRaw->load(), modelSamples);
+        measureInputEnergy (modelSamples);
+        convolve (modelSamples);
+        runCell (useRamp, modelSamples);
+        mixWetSignal (modelSamples);
+
+        if (autoGainRaw->load() > 0.5f)
+            applyAutoGain (modelSamples);
+    }
 
     filterAndResampleDown (buffer, modelSamples);
     applyGainParameter (buffer, outputGainRaw->load(), previousOutputGain);

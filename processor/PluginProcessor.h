@@ -127,6 +127,11 @@ public:
     double modelRate = 96000.0;
     int modelBlockSize = 0;
 
+    // Host samples into the current cycle of blockSize samples, which the converters
+    // turn into exactly modelBlockSize model samples: a block of another size gets the
+    // model samples that fall due within it, so the ratio never changes.
+    int hostSamplesIntoCycle = 0;
+
     // Band-limited conversion between the host and the model rate. The down-sampling
     // kernel is also the anti-alias low-pass: it is evaluated only at the positions of
     // the host-rate outputs, and stops everything from the host's Nyquist frequency up.
@@ -179,7 +184,7 @@ private:
     // own model-rate count, at most modelBlockSize.
     bool channelLayoutChanged() const noexcept;
     void processPiece (juce::AudioBuffer<float>& buffer);
-    int modelSamplesFor (int hostSamples) const noexcept;
+    int takeModelSamplesFor (int hostSamples) noexcept;
     bool updateToneModel (float knob1, float knob2, int modelSamples);
     void queueImpulseResponses();
     static void sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept;
