@@ -1,22 +1,13 @@
 #include "processor/BandLimitedResampler.h"
 
-#include <Eigen/Core>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-namespace
-{
-float dot (const float* a, const float* b, int n) noexcept
-{
-    return Eigen::Map<const Eigen::VectorXf> (a, n).dot (Eigen::Map<const Eigen::VectorXf> (b, n));
-}
-} // namespace
-
 void BandLimitedResampler::prepare (const ResamplingKernel& newKernel, int newInputStep, int newOutputStep, int maxInputSamples)
 {
     kernel = &newKernel;
+    dot = &DotProduct::fastest();
     inputStep = std::max (1, newInputStep);
     outputStep = std::max (1, newOutputStep);
     capacity = std::max (0, maxInputSamples);
@@ -64,15 +55,22 @@ void BandLimitedResampler::process (const float* input, int numInput, float* out
         const auto remainder = scaled % step;
 
         const float* samples = data + std::clamp (history + whole - (taps - 1), 0, history + numInput - taps);
-        float y = dot (kernel->row (row), samples, taps);
 
         if (remainder != 0)
         {
+            float here = 0.0f, next = 0.0f;
+            dot->pair (kernel->row (row), kernel->row (row + 1), samples, taps, here, next);
             const float blend = (float) ((double) remainder / (double) step);
-            y += blend * (dot (kernel->row (row + 1), samples, taps) - y);
+            output[j] = here + blend * (next - here);
         }
-
-        output[j] = y;
+        else if (const int unit = kernel->unitTap (row); unit >= 0)
+        {
+            output[j] = samples[unit];
+        }
+        else
+        {
+            output[j] = dot->single (kernel->row (row), samples, taps);
+        }
 
         fraction += inputStep;
         whole += fraction / outputStep;

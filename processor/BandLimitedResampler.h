@@ -1,5 +1,6 @@
 #pragma once
 
+#include "processor/DotProduct.h"
 #include "processor/ResamplingKernel.h"
 
 #include <vector>
@@ -43,6 +44,7 @@ public:
 
 private:
     const ResamplingKernel* kernel = nullptr;
+    const DotProduct* dot = &DotProduct::portable();
     int inputStep = 1;
     int outputStep = 1;
     int capacity = 0;

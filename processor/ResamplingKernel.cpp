@@ -30,7 +30,16 @@ int phasesFor (double passbandEdge)
 
 double sinc (double x)
 {
-    return x == 0.0 ? 1.0 : std::sin (pi * x) / (pi * x);
+    if (x == 0.0)
+        return 1.0;
+
+    // Exactly zero on whole numbers, where sin (pi x) would leave rounding dust:
+    // a kernel cut at the input's Nyquist frequency then copies its whole-sample
+    // outputs exactly.
+    if (x == std::round (x))
+        return 0.0;
+
+    return std::sin (pi * x) / (pi * x);
 }
 } // namespace
 
@@ -86,6 +95,23 @@ void ResamplingKernel::design (const Specification& specification, int newHalfWi
         for (int q = 0; q < taps; ++q)
             destination[q] = (float) (values[(size_t) q] / sum);
     }
+
+    findUnitTaps();
+}
+
+void ResamplingKernel::findUnitTaps()
+{
+    unitTaps.assign ((size_t) phases + 1, -1);
+
+    for (int p = 0; p <= phases; ++p)
+    {
+        const float* values = row (p);
+        const auto ones = std::count (values, values + taps, 1.0f);
+        const auto zeros = std::count (values, values + taps, 0.0f);
+
+        if (ones == 1 && ones + zeros == taps)
+            unitTaps[(size_t) p] = (int) (std::find (values, values + taps, 1.0f) - values);
+    }
 }
 
 void ResamplingKernel::makePassThrough()
@@ -95,4 +121,5 @@ void ResamplingKernel::makePassThrough()
     halfWidth = 0;
     cutoff = 0.5;
     table.assign (2, 1.0f);
+    findUnitTaps();
 }

@@ -55,7 +55,16 @@ public:
     /** The taps of row `phase` (0 to getPhases()), oldest input sample first. */
     const float* row (int phase) const noexcept { return table.data() + (std::size_t) phase * (std::size_t) taps; }
 
+    /**
+        The tap of row `phase` that is one where all others are zero, or -1. A low-pass
+        cut at the input's Nyquist frequency has such rows on whole samples: an output
+        there is a copy of one input sample.
+    */
+    int unitTap (int phase) const noexcept { return unitTaps[(std::size_t) phase]; }
+
 private:
+    void findUnitTaps();
+
     int taps = 1;
     int phases = 1;
     int halfWidth = 0;
@@ -63,4 +72,5 @@ private:
     double beta = 0.0;
     double windowScale = 1.0;
     std::vector<float> table { 1.0f, 1.0f };
+    std::vector<int> unitTaps { 0, 0 };
 };

@@ -139,6 +139,56 @@ TEST (ResamplingKernel, TheAntiAliasLowPassIsLinearPhaseFlatAndStopsFromTheHosts
     }
 }
 
+TEST (DotProduct, TheFastestVersionAgreesWithThePortableOne)
+{
+    // Lengths around the vector widths, and the kernels' own.
+    std::mt19937 rng (9);
+    std::uniform_real_distribution<float> dist (-1.0f, 1.0f);
+    const auto& fast = DotProduct::fastest();
+    const auto& plain = DotProduct::portable();
+
+    for (int n : { 0, 1, 7, 8, 9, 15, 16, 17, 44, 78, 172, 334 })
+    {
+        std::vector<float> a ((size_t) n), b ((size_t) n), c ((size_t) n);
+        for (size_t i = 0; i < a.size(); ++i)
+        {
+            a[i] = dist (rng);
+            b[i] = dist (rng);
+            c[i] = dist (rng);
+        }
+
+        double exact = 0.0, exactOther = 0.0, scale = 0.0;
+        for (size_t i = 0; i < a.size(); ++i)
+        {
+            exact += (double) a[i] * c[i];
+            exactOther += (double) b[i] * c[i];
+            scale += std::abs ((double) a[i] * c[i]) + std::abs ((double) b[i] * c[i]);
+        }
+        const double tolerance = 1.0e-6 * std::max (1.0, scale);
+
+        float fast0 = 0.0f, fast1 = 0.0f, plain0 = 0.0f, plain1 = 0.0f;
+        fast.pair (a.data(), b.data(), c.data(), n, fast0, fast1);
+        plain.pair (a.data(), b.data(), c.data(), n, plain0, plain1);
+        EXPECT_NEAR (fast.single (a.data(), c.data(), n), exact, tolerance) << n;
+        EXPECT_NEAR (plain.single (a.data(), c.data(), n), exact, tolerance) << n;
+        EXPECT_NEAR (fast0, exact, tolerance) << n;
+        EXPECT_NEAR (fast1, exactOther, tolerance) << n;
+        EXPECT_NEAR (plain0, exact, tolerance) << n;
+        EXPECT_NEAR (plain1, exactOther, tolerance) << n;
+    }
+}
+
+TEST (ResamplingKernel, AKernelCutAtTheInputsNyquistFrequencyCopiesItsWholeSampleOutputs)
+{
+    // The up-sampler at 48 kHz: every other model sample is a host sample, copied exactly.
+    auto p = prepared (48000.0, 512, 0.0f);
+    const auto& kernel = p->upsamplingKernel;
+    ASSERT_EQ (kernel.unitTap (0), kernel.getHalfWidth() - 1);
+    EXPECT_EQ (kernel.row (0)[kernel.getHalfWidth() - 1], 1.0f);
+    EXPECT_EQ (kernel.unitTap (kernel.getPhases() / 2), -1);
+    EXPECT_EQ (p->downsamplingKernel.unitTap (0), -1);
+}
+
 TEST (BandLimitedResampler, MatchesAPlainResamplerInDoublePrecision)
 {
     struct Case { double rate; int block; };
@@ -149,13 +199,14 @@ TEST (BandLimitedResampler, MatchesAPlainResamplerInDoublePrecision)
         auto p = prepared (c.rate, c.block, 0.0f);
         const int hostBlock = c.block;
         const int modelBlock = p->modelBlockSize;
-        const auto input = noise (1, 40 * hostBlock, 0.9f, 3)[0];
+        const int blocks = 12;
+        const auto input = noise (1, blocks * hostBlock, 0.9f, 3)[0];
 
         BandLimitedResampler up, down;
         up.prepare (p->upsamplingKernel, hostBlock, modelBlock, hostBlock);
         down.prepare (p->downsamplingKernel, modelBlock, hostBlock, modelBlock);
-        std::vector<float> model ((size_t) (40 * modelBlock)), output (input.size());
-        for (int b = 0; b < 40; ++b)
+        std::vector<float> model ((size_t) (blocks * modelBlock)), output (input.size());
+        for (int b = 0; b < blocks; ++b)
         {
             up.process (input.data() + b * hostBlock, hostBlock, model.data() + b * modelBlock, modelBlock);
             down.process (model.data() + b * modelBlock, modelBlock, output.data() + b * hostBlock, hostBlock);
