@@ -11,15 +11,46 @@ void BandLimitedResampler::prepare (const ResamplingKernel& newKernel, int newIn
     inputStep = std::max (1, newInputStep);
     outputStep = std::max (1, newOutputStep);
     capacity = std::max (0, maxInputSamples);
-    line.assign ((size_t) (kernel->getTaps() + capacity), 0.0f);
+    // Room for the history, the largest block, and the samples that an inner product
+    // over a padded row reads beyond the newest one.
+    line.assign ((size_t) (kernel->getTaps() + capacity + kernel->getStride() - kernel->getTaps()), 0.0f);
+
+    const auto rowAdvance = (std::int64_t) (inputStep % outputStep) * kernel->getPhases();
+    wholeStep = inputStep / outputStep;
+    fractionStep = inputStep % outputStep;
+    rowStep = (int) (rowAdvance / outputStep);
+    rowRemainderStep = (int) (rowAdvance % outputStep);
     reset();
 }
 
 void BandLimitedResampler::reset() noexcept
 {
     std::fill (line.begin(), line.end(), 0.0f);
-    nextWhole = 0;
-    nextFraction = 0;
+    next = {};
+}
+
+void BandLimitedResampler::advance (Position& position) const noexcept
+{
+    position.whole += wholeStep;
+    position.fraction += fractionStep;
+    position.row += rowStep;
+    position.rowRemainder += rowRemainderStep;
+
+    if (position.rowRemainder >= outputStep)
+    {
+        position.rowRemainder -= outputStep;
+        ++position.row;
+    }
+
+    if (position.fraction >= outputStep)
+    {
+        position.fraction -= outputStep;
+        ++position.whole;
+        position.row -= kernel->getPhases();
+    }
+
+    if (++position.cycleIndex >= kernel->getPositionCycle())
+        position.cycleIndex = 0;
 }
 
 void BandLimitedResampler::process (const float* input, int numInput, float* output, int numOutput) noexcept
@@ -34,6 +65,7 @@ void BandLimitedResampler::process (const float* input, int numInput, float* out
     }
 
     const int taps = kernel->getTaps();
+    const int stride = kernel->getStride();
     const int history = taps;
     numInput = std::clamp (numInput, 0, capacity);
 
@@ -43,42 +75,39 @@ void BandLimitedResampler::process (const float* input, int numInput, float* out
     // The oldest sample an output reads lies taps - 1 before its newest one, which is
     // line[history + whole]; the history holds one sample more than a kernel needs,
     // for an output due one sample early.
-    const auto phases = (std::int64_t) kernel->getPhases();
-    const auto step = (std::int64_t) outputStep;
-    int whole = nextWhole;
-    int fraction = nextFraction;
+    const bool tabulated = kernel->getPositionCycle() > 0;
+    const float rowRemainderScale = 1.0f / (float) outputStep;
+    Position position = next;
 
     for (int j = 0; j < numOutput; ++j)
     {
-        const auto scaled = (std::int64_t) fraction * phases;
-        const auto row = (int) (scaled / step);
-        const auto remainder = scaled % step;
+        const float* samples = data + std::clamp (history + position.whole - (taps - 1), 0, history + numInput - taps);
 
-        const float* samples = data + std::clamp (history + whole - (taps - 1), 0, history + numInput - taps);
-
-        if (remainder != 0)
+        if (tabulated)
         {
-            float here = 0.0f, next = 0.0f;
-            dot->pair (kernel->row (row), kernel->row (row + 1), samples, taps, here, next);
-            const float blend = (float) ((double) remainder / (double) step);
-            output[j] = here + blend * (next - here);
+            const int unit = kernel->positionUnitTap (position.cycleIndex);
+            output[j] = unit >= 0 ? samples[unit] : dot->single (kernel->positionRow (position.cycleIndex), samples, stride);
         }
-        else if (const int unit = kernel->unitTap (row); unit >= 0)
+        else if (position.rowRemainder != 0)
+        {
+            float here = 0.0f, following = 0.0f;
+            dot->pair (kernel->row (position.row), kernel->row (position.row + 1), samples, stride, here, following);
+            output[j] = here + (float) position.rowRemainder * rowRemainderScale * (following - here);
+        }
+        else if (const int unit = kernel->unitTap (position.row); unit >= 0)
         {
             output[j] = samples[unit];
         }
         else
         {
-            output[j] = dot->single (kernel->row (row), samples, taps);
+            output[j] = dot->single (kernel->row (position.row), samples, stride);
         }
 
-        fraction += inputStep;
-        whole += fraction / outputStep;
-        fraction %= outputStep;
+        advance (position);
     }
 
-    nextWhole = whole - numInput;
-    nextFraction = fraction;
+    position.whole -= numInput;
+    next = position;
 
     // Keep the newest `history` samples; for blocks shorter than that the ranges overlap.
     std::memmove (data, data + numInput, sizeof (float) * (size_t) history);

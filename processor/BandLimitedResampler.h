@@ -50,9 +50,26 @@ private:
     int capacity = 0;
 
     // The next output's position: the newest input sample it reads, counted from the
-    // next block's first sample, and the fraction beyond it in units of 1 / outputStep.
-    int nextWhole = 0;
-    int nextFraction = 0;
+    // next block's first sample, and the fraction beyond it in units of 1 / outputStep;
+    // the same fraction as a phase row of the kernel and a remainder in units of
+    // 1 / outputStep of a row; and its place in the kernel's cycle of tabulated
+    // positions. All advance by additions, with no division per output.
+    struct Position
+    {
+        int whole = 0;
+        int fraction = 0;
+        int row = 0;
+        int rowRemainder = 0;
+        int cycleIndex = 0;
+    };
+
+    Position next;
+    int wholeStep = 0;
+    int fractionStep = 0;
+    int rowStep = 0;
+    int rowRemainderStep = 0;
+
+    void advance (Position& position) const noexcept;
 
     /** The last getTaps() input samples of earlier blocks, then the current block. */
     std::vector<float> line;

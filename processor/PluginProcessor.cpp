@@ -194,16 +194,27 @@ ResamplingKernel::Specification conversionSpecification (double inputRate, doubl
     return { passband / inputRate, stopband / inputRate, attenuationDb };
 }
 
-void designConversion (ResamplingKernel& kernel, double inputRate, double outputRate, bool sameRate, int extraHalfWidth)
+/**
+    Designs the kernel for a conversion that turns inputStep samples at inputRate into
+    outputStep samples at outputRate, with extraHalfWidth samples of delay beyond the
+    shortest kernel.
+*/
+void designConversion (ResamplingKernel& kernel, double inputRate, double outputRate, int inputStep, int outputStep,
+                       int extraHalfWidth)
 {
-    if (sameRate)
+    if (inputStep == outputStep)
     {
         kernel.makePassThrough();
         return;
     }
 
+    // Exact taps for every position the conversion visits, where that table stays
+    // small enough to share a cache with the rest of the chain.
+    constexpr std::size_t largestPositionTable = 4 << 20;
+
     const auto specification = conversionSpecification (inputRate, outputRate);
     kernel.design (specification, ResamplingKernel::halfWidthFor (specification) + extraHalfWidth);
+    kernel.tabulatePositions (inputStep, outputStep, largestPositionTable);
 }
 
 /**
@@ -332,9 +343,7 @@ void MorvelAudioProcessor::designResamplers (int preparedBlock)
     // evenly (44.1 kHz, 88.2 kHz).
     const double hostPerModel = (double) preparedBlock / modelBlockSize;
     const double effectiveModelRate = hostSampleRate / hostPerModel;
-    const bool sameRate = modelBlockSize == preparedBlock;
-
-    designConversion (upsamplingKernel, hostSampleRate, effectiveModelRate, sameRate, 0);
+    designConversion (upsamplingKernel, hostSampleRate, effectiveModelRate, preparedBlock, modelBlockSize, 0);
     const int upDelay = upsamplingKernel.getHalfWidth();
 
     // The down-sampler's half width is the one delay free to grow: by one model
@@ -344,7 +353,8 @@ void MorvelAudioProcessor::designResamplers (int preparedBlock)
     const int shortest = ResamplingKernel::halfWidthFor (downSpecification);
     const bool oneMoreAligns = ! isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest, hostPerModel))
                             && isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest + 1, hostPerModel));
-    designConversion (downsamplingKernel, effectiveModelRate, hostSampleRate, sameRate, oneMoreAligns ? 1 : 0);
+    designConversion (downsamplingKernel, effectiveModelRate, hostSampleRate, modelBlockSize, preparedBlock,
+                      oneMoreAligns ? 1 : 0);
 
     for (int c = 0; c < numInputChannels; ++c)
     {

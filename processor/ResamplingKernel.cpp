@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <numeric>
 
 namespace
 {
@@ -71,55 +73,91 @@ void ResamplingKernel::design (const Specification& specification, int newHalfWi
 {
     halfWidth = std::max (1, newHalfWidth);
     taps = 2 * halfWidth;
+    stride = (taps + rowAlignment - 1) / rowAlignment * rowAlignment;
     phases = phasesFor (specification.passbandEdge);
     cutoff = 0.5 * (specification.passbandEdge + specification.stopbandEdge);
     beta = kaiserBeta (specification.attenuationDb);
     windowScale = 1.0 / (std::cyl_bessel_i (0.0, beta) - 1.0);
 
-    table.assign ((size_t) (phases + 1) * (size_t) taps, 0.0f);
-    std::vector<double> values ((size_t) taps);
-
-    for (int p = 0; p <= phases; ++p)
-    {
-        // Tap q reads the input sample q - (taps - 1) samples from the newest one
-        // read; the output lies p / phases of a sample after that newest sample,
-        // delayed by the half width.
-        double sum = 0.0;
-        for (int q = 0; q < taps; ++q)
-        {
-            values[(size_t) q] = prototype ((double) p / phases + halfWidth - 1 - q);
-            sum += values[(size_t) q];
-        }
-
-        float* destination = table.data() + (size_t) p * (size_t) taps;
-        for (int q = 0; q < taps; ++q)
-            destination[q] = (float) (values[(size_t) q] / sum);
-    }
-
-    findUnitTaps();
-}
-
-void ResamplingKernel::findUnitTaps()
-{
+    table.assign ((size_t) (phases + 1) * (size_t) stride, 0.0f);
     unitTaps.assign ((size_t) phases + 1, -1);
 
     for (int p = 0; p <= phases; ++p)
     {
-        const float* values = row (p);
-        const auto ones = std::count (values, values + taps, 1.0f);
-        const auto zeros = std::count (values, values + taps, 0.0f);
-
-        if (ones == 1 && ones + zeros == taps)
-            unitTaps[(size_t) p] = (int) (std::find (values, values + taps, 1.0f) - values);
+        fillRow ((double) p / phases, table.data() + (size_t) p * (size_t) stride);
+        unitTaps[(size_t) p] = findUnitTap (row (p));
     }
+
+    positionCycle = 0;
+    positionTable.clear();
+    positionUnitTaps.clear();
+}
+
+void ResamplingKernel::fillRow (double fraction, float* destination) const
+{
+    // Tap q reads the input sample taps - 1 - q samples before the newest one read;
+    // the output lies `fraction` of a sample after that newest sample, delayed by the
+    // half width.
+    std::vector<double> values ((size_t) taps);
+    double sum = 0.0;
+
+    for (int q = 0; q < taps; ++q)
+    {
+        values[(size_t) q] = prototype (fraction + halfWidth - 1 - q);
+        sum += values[(size_t) q];
+    }
+
+    for (int q = 0; q < taps; ++q)
+        destination[q] = (float) (values[(size_t) q] / sum);
+}
+
+int ResamplingKernel::findUnitTap (const float* values) const noexcept
+{
+    const auto ones = std::count (values, values + taps, 1.0f);
+    const auto zeros = std::count (values, values + taps, 0.0f);
+
+    if (ones == 1 && ones + zeros == taps)
+        return (int) (std::find (values, values + taps, 1.0f) - values);
+    return -1;
+}
+
+void ResamplingKernel::tabulatePositions (int inputStep, int outputStep, std::size_t maxBytes)
+{
+    positionCycle = 0;
+    positionTable.clear();
+    positionUnitTaps.clear();
+
+    if (inputStep <= 0 || outputStep <= 0)
+        return;
+
+    const int cycle = outputStep / std::gcd (inputStep, outputStep);
+    if ((std::size_t) cycle * (std::size_t) stride * sizeof (float) > maxBytes)
+        return;
+
+    positionTable.assign ((size_t) cycle * (size_t) stride, 0.0f);
+    positionUnitTaps.resize ((size_t) cycle);
+
+    for (int k = 0; k < cycle; ++k)
+    {
+        const auto fraction = (double) (((std::int64_t) k * inputStep) % outputStep) / outputStep;
+        float* destination = positionTable.data() + (size_t) k * (size_t) stride;
+        fillRow (fraction, destination);
+        positionUnitTaps[(size_t) k] = findUnitTap (destination);
+    }
+
+    positionCycle = cycle;
 }
 
 void ResamplingKernel::makePassThrough()
 {
     taps = 1;
+    stride = 1;
     phases = 1;
     halfWidth = 0;
     cutoff = 0.5;
     table.assign (2, 1.0f);
-    findUnitTaps();
+    unitTaps.assign (2, 0);
+    positionCycle = 0;
+    positionTable.clear();
+    positionUnitTaps.clear();
 }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <complex>
 #include <iostream>
+#include <tuple>
 
 using namespace chaintest;
 
@@ -218,6 +219,32 @@ TEST (BandLimitedResampler, MatchesAPlainResamplerInDoublePrecision)
             ASSERT_NEAR (model[i], expectedModel[i], 1.0e-5f) << "model sample " << i;
         for (size_t i = 0; i < output.size(); ++i)
             ASSERT_NEAR (output[i], expectedOutput[i], 1.0e-5f) << "host sample " << i;
+    }
+}
+
+TEST (BandLimitedResampler, BlendsPhaseRowsWhereNoPositionsAreTabulated)
+{
+    // As at 44.1 kHz with blocks too long for a table of every position.
+    const auto signal = noise (1, 8 * 1115, 0.9f, 4)[0];
+    const ResamplingKernel::Specification up { 20000.0 / 44100.0, 24100.0 / 44100.0, 110.0 };
+    const ResamplingKernel::Specification down { 20000.0 / 96037.5, 22050.0 / 96037.5, 110.0 };
+
+    for (const auto& [specification, inBlock, outBlock] : { std::tuple { up, 512, 1115 }, std::tuple { down, 1115, 512 } })
+    {
+        ResamplingKernel kernel;
+        kernel.design (specification, ResamplingKernel::halfWidthFor (specification));
+        ASSERT_EQ (kernel.getPositionCycle(), 0);
+
+        BandLimitedResampler resampler;
+        resampler.prepare (kernel, inBlock, outBlock, inBlock);
+        std::vector<float> output ((size_t) (8 * outBlock));
+        for (int b = 0; b < 8; ++b)
+            resampler.process (signal.data() + b * inBlock, inBlock, output.data() + b * outBlock, outBlock);
+
+        const std::vector<float> input (signal.begin(), signal.begin() + 8 * inBlock);
+        const auto expected = referenceResample (kernel, input, inBlock, outBlock);
+        for (size_t i = 0; i < output.size(); ++i)
+            ASSERT_NEAR (output[i], expected[i], 1.0e-5f) << inBlock << " to " << outBlock << ", sample " << i;
     }
 }
 
