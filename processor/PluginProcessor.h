@@ -179,9 +179,10 @@ private:
     void evaluateActiveSubnet (float knob1, float knob2);
 
     // Block stages, in the order a block meets them. [audio thread] None of them
-    // blocks or allocates, except that a tone move hands new responses to the engines.
-    // Each stage works on the first `modelSamples` samples of modelBuffer: the block's
-    // own model-rate count, at most modelBlockSize.
+    // blocks or allocates, except that a tone move hands new responses to the engines
+    // (and a new channel layout prepares again). Each stage works on the first
+    // `modelSamples` samples of modelBuffer: the model samples due within the block,
+    // at most modelBlockSize.
     bool channelLayoutChanged() const noexcept;
     void processPiece (juce::AudioBuffer<float>& buffer);
     int takeModelSamplesFor (int hostSamples) noexcept;
