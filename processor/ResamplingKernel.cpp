@@ -30,6 +30,27 @@ int phasesFor (double passbandEdge)
     return std::max (2, 2 * (int) std::ceil (625.0 * passbandEdge));
 }
 
+/**
+    The modified Bessel function of the first kind, order zero, by its power series
+    sum ((x / 2)^k / k!)^2: for the window's arguments (up to about 12) it reaches full
+    double precision within some forty terms, many times faster than the library's
+    general routine, which matters for the hundreds of thousands of taps that a
+    preparation at 44.1 kHz computes.
+*/
+double besselI0 (double x)
+{
+    const double quarterSquare = 0.25 * x * x;
+    double term = 1.0;
+    double sum = 1.0;
+
+    for (int k = 1; k < 500 && term > 1.0e-17 * sum; ++k)
+    {
+        term *= quarterSquare / ((double) k * (double) k);
+        sum += term;
+    }
+    return sum;
+}
+
 double sinc (double x)
 {
     if (x == 0.0)
@@ -65,7 +86,7 @@ double ResamplingKernel::prototype (double u) const noexcept
     // The Kaiser window less its value at the edge, so that it reaches zero there:
     // the tap that one row gains at its end is then exactly zero, and every row on a
     // whole or half sample is exactly symmetric.
-    const double window = (std::cyl_bessel_i (0.0, beta * std::sqrt (1.0 - x * x)) - 1.0) * windowScale;
+    const double window = (besselI0 (beta * std::sqrt (1.0 - x * x)) - 1.0) * windowScale;
     return 2.0 * cutoff * sinc (2.0 * cutoff * u) * window;
 }
 
@@ -77,14 +98,15 @@ void ResamplingKernel::design (const Specification& specification, int newHalfWi
     phases = phasesFor (specification.passbandEdge);
     cutoff = 0.5 * (specification.passbandEdge + specification.stopbandEdge);
     beta = kaiserBeta (specification.attenuationDb);
-    windowScale = 1.0 / (std::cyl_bessel_i (0.0, beta) - 1.0);
+    windowScale = 1.0 / (besselI0 (beta) - 1.0);
 
     table.assign ((size_t) (phases + 1) * (size_t) stride, 0.0f);
     unitTaps.assign ((size_t) phases + 1, -1);
 
+    std::vector<double> values;
     for (int p = 0; p <= phases; ++p)
     {
-        fillRow ((double) p / phases, table.data() + (size_t) p * (size_t) stride);
+        fillRow ((double) p / phases, table.data() + (size_t) p * (size_t) stride, values);
         unitTaps[(size_t) p] = findUnitTap (row (p));
     }
 
@@ -93,12 +115,12 @@ void ResamplingKernel::design (const Specification& specification, int newHalfWi
     positionUnitTaps.clear();
 }
 
-void ResamplingKernel::fillRow (double fraction, float* destination) const
+void ResamplingKernel::fillRow (double fraction, float* destination, std::vector<double>& values) const
 {
     // Tap q reads the input sample taps - 1 - q samples before the newest one read;
     // the output lies `fraction` of a sample after that newest sample, delayed by the
     // half width.
-    std::vector<double> values ((size_t) taps);
+    values.resize ((size_t) taps);
     double sum = 0.0;
 
     for (int q = 0; q < taps; ++q)
@@ -137,11 +159,12 @@ void ResamplingKernel::tabulatePositions (int inputStep, int outputStep, std::si
     positionTable.assign ((size_t) cycle * (size_t) stride, 0.0f);
     positionUnitTaps.resize ((size_t) cycle);
 
+    std::vector<double> values;
     for (int k = 0; k < cycle; ++k)
     {
         const auto fraction = (double) (((std::int64_t) k * inputStep) % outputStep) / outputStep;
         float* destination = positionTable.data() + (size_t) k * (size_t) stride;
-        fillRow (fraction, destination);
+        fillRow (fraction, destination, values);
         positionUnitTaps[(size_t) k] = findUnitTap (destination);
     }
 

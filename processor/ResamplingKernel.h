@@ -92,7 +92,8 @@ public:
     int unitTap (int phase) const noexcept { return unitTaps[(std::size_t) phase]; }
 
 private:
-    void fillRow (double fraction, float* destination) const;
+    /** Writes the taps for an output `fraction` of a sample after the newest input; `values` is scratch. */
+    void fillRow (double fraction, float* destination, std::vector<double>& values) const;
     int findUnitTap (const float* values) const noexcept;
 
     static constexpr int rowAlignment = 8;
