@@ -32,10 +32,12 @@ public:
 
     /**
         Takes numInput samples (at most the prepared maximum; any beyond it are
-        ignored) and produces numOutput samples. The outputs must be due: output k may
-        be produced once the input sample at its position has arrived, or one sample
-        before (the chain's counts never ask for more). Before any preparation it writes
-        silence.
+        ignored) and produces numOutput samples. Only outputs that are due may be asked
+        for: the input sample at an output's position must have arrived by the end of
+        this block (it may also lie one sample before the block, in the history). The
+        chain's counts never ask for more; a caller that does gets outputs computed from
+        the nearest samples held, never a read outside the history. Before any
+        preparation it writes silence.
 
         [audio thread] No allocation, no lock; about getTaps() multiply-adds per
         output, twice that where the output falls between two rows of the kernel.
