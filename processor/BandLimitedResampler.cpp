@@ -79,11 +79,22 @@ void BandLimitedResampler::process (const float* input, int numInput, float* out
     const float rowRemainderScale = 1.0f / (float) outputStep;
     Position position = next;
 
+    // Where every output uses the same row (a whole-number ratio going down), four
+    // outputs at a time share its loads.
+    const bool oneRow = tabulated && kernel->getPositionCycle() == 1 && kernel->positionUnitTap (0) < 0;
+
     for (int j = 0; j < numOutput; ++j)
     {
         const float* samples = data + std::clamp (history + position.whole - (taps - 1), 0, history + numInput - taps);
 
-        if (tabulated)
+        if (oneRow && j + 4 <= numOutput && history + position.whole + 3 * wholeStep < history + numInput)
+        {
+            dot->quad (kernel->positionRow (0), samples, wholeStep, stride, output + j);
+            for (int m = 0; m < 3; ++m)
+                advance (position);
+            j += 3;
+        }
+        else if (tabulated)
         {
             const int unit = kernel->positionUnitTap (position.cycleIndex);
             output[j] = unit >= 0 ? samples[unit] : dot->single (kernel->positionRow (position.cycleIndex), samples, stride);

@@ -7,6 +7,7 @@ namespace DotProductAvx2
 // Defined in DotProductAvx2.cpp, which is compiled for AVX2 and FMA.
 float single (const float* a, const float* b, int n) noexcept;
 void pair (const float* a0, const float* a1, const float* b, int n, float& sum0, float& sum1) noexcept;
+void quad (const float* a, const float* b, int bStep, int n, float* sums) noexcept;
 } // namespace DotProductAvx2
 
 namespace
@@ -22,7 +23,13 @@ void portablePair (const float* a0, const float* a1, const float* b, int n, floa
     sum1 = portableSingle (a1, b, n);
 }
 
-const DotProduct portableVersion { &portableSingle, &portablePair };
+void portableQuad (const float* a, const float* b, int bStep, int n, float* sums) noexcept
+{
+    for (int m = 0; m < 4; ++m)
+        sums[m] = portableSingle (a, b + m * bStep, n);
+}
+
+const DotProduct portableVersion { &portableSingle, &portablePair, &portableQuad };
 
 const DotProduct& detectFastest() noexcept
 {
@@ -31,7 +38,7 @@ const DotProduct& detectFastest() noexcept
     __builtin_cpu_init();
     if (__builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma"))
     {
-        static const DotProduct avx2 { &DotProductAvx2::single, &DotProductAvx2::pair };
+        static const DotProduct avx2 { &DotProductAvx2::single, &DotProductAvx2::pair, &DotProductAvx2::quad };
         return avx2;
     }
 #endif

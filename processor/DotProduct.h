@@ -16,8 +16,15 @@ struct DotProduct
     /** The sums of a0[i] * b[i] and of a1[i] * b[i] for i < n, reading b once. */
     using Pair = void (*) (const float* a0, const float* a1, const float* b, int n, float& sum0, float& sum1) noexcept;
 
+    /**
+        The sums of a[i] * b[i + m * bStep] for i < n and m = 0 to 3, into sums[m]:
+        four outputs that share one kernel row, reading `a` once.
+    */
+    using Quad = void (*) (const float* a, const float* b, int bStep, int n, float* sums) noexcept;
+
     Single single;
     Pair pair;
+    Quad quad;
 
     /** The fastest version for this processor (chosen once, on first use). */
     static const DotProduct& fastest() noexcept;

@@ -61,4 +61,25 @@ void pair (const float* a0, const float* a1, const float* b, int n, float& sum0,
     sum0 = r0;
     sum1 = r1;
 }
+
+void quad (const float* a, const float* b, int bStep, int n, float* sums) noexcept
+{
+    __m256 s[4] = { _mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps() };
+    int i = 0;
+
+    for (; i + 8 <= n; i += 8)
+    {
+        const __m256 row = _mm256_loadu_ps (a + i);
+        for (int m = 0; m < 4; ++m)
+            s[m] = _mm256_fmadd_ps (row, _mm256_loadu_ps (b + m * bStep + i), s[m]);
+    }
+
+    for (int m = 0; m < 4; ++m)
+    {
+        float r = horizontalSum (s[m]);
+        for (int k = i; k < n; ++k)
+            r += a[k] * b[m * bStep + k];
+        sums[m] = r;
+    }
+}
 } // namespace DotProductAvx2

@@ -167,6 +167,21 @@ TEST (DotProduct, TheFastestVersionAgreesWithThePortableOne)
         }
         const double tolerance = 1.0e-6 * std::max (1.0, scale);
 
+        // Four outputs sharing row a, each reading c three samples further on.
+        std::vector<float> longer (c);
+        longer.insert (longer.end(), { 0.5f, -0.25f, 0.75f, -1.0f, 0.125f, 0.3f, -0.6f, 0.9f, 0.2f });
+        float fastFour[4] = {}, plainFour[4] = {};
+        fast.quad (a.data(), longer.data(), 3, n, fastFour);
+        plain.quad (a.data(), longer.data(), 3, n, plainFour);
+        for (int m = 0; m < 4; ++m)
+        {
+            double shifted = 0.0;
+            for (size_t i = 0; i < a.size(); ++i)
+                shifted += (double) a[i] * longer[i + (size_t) (3 * m)];
+            EXPECT_NEAR (fastFour[m], shifted, tolerance + 1.0e-6 * n) << n << ", output " << m;
+            EXPECT_NEAR (plainFour[m], shifted, tolerance + 1.0e-6 * n) << n << ", output " << m;
+        }
+
         float fast0 = 0.0f, fast1 = 0.0f, plain0 = 0.0f, plain1 = 0.0f;
         fast.pair (a.data(), b.data(), c.data(), n, fast0, fast1);
         plain.pair (a.data(), b.data(), c.data(), n, plain0, plain1);
