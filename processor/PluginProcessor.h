@@ -2,6 +2,8 @@
 
 #include "model/HyperGRU.h"
 #include "model/Subnet.h"
+#include "processor/BandLimitedResampler.h"
+#include "processor/ResamplingKernel.h"
 #include "processor/TruePeakMeter.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -116,7 +118,11 @@ public:
     float lastKnob1 = 0.0f;
     float lastKnob2 = 0.0f;
 
-    /** The weights before the last re-evaluation: where the cell's ramp starts. */
+    /**
+        The weights before the last re-evaluation, where the cell's ramp starts, and the
+        model samples that ramp spans: those of the block in which the tone moved.
+    */
+    int rampLength = 0;
     Eigen::MatrixXf previousIhWeights;
     Eigen::MatrixXf previousHhWeights;
 
@@ -129,12 +135,21 @@ public:
     double modelRate = 96000.0;
     int modelBlockSize = 0;
 
-    juce::LagrangeInterpolator upsamplers[maxChannels];
-    juce::LagrangeInterpolator downsamplers[maxChannels];
+    // Host samples into the current cycle of blockSize samples, which the converters
+    // turn into exactly modelBlockSize model samples: a block of another size gets the
+    // model samples that fall due within it, so the ratio never changes.
+    int hostSamplesIntoCycle = 0;
+
+    // Band-limited conversion between the host and the model rate. The down-sampling
+    // kernel is also the anti-alias low-pass: it is evaluated only at the positions of
+    // the host-rate outputs, and stops everything from the host's Nyquist frequency up.
+    ResamplingKernel upsamplingKernel;
+    ResamplingKernel downsamplingKernel;
+    BandLimitedResampler upsamplers[maxChannels];
+    BandLimitedResampler downsamplers[maxChannels];
     juce::AudioBuffer<float> modelBuffer;
 
     double antiAliasCutoff = 24000.0;
-    juce::dsp::ProcessorDuplicator<juce::dsp::FIR::Filter<float>, juce::dsp::FIR::Coefficients<float>> antiAliasFilters[maxChannels];
 
     float autoGainCeiling = 1.1f;
     float energySmoothing = 0.95f;
@@ -182,9 +197,10 @@ private:
     void resetAndEvaluateModel();
     void fillImpulseResponses();
     void loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec);
-    void designAntiAliasFilters (const juce::dsp::ProcessSpec& modelSpec);
+    void designResamplers (int preparedBlock);
     void prepareMixer (double sampleRate);
     void resizeAutoGainState();
+    void resetWeightRamp();
 
     // The active model pair (high or standard rate).
     Morvel::HyperGRU<float, 1, 1, 8>& activeGru() noexcept;
@@ -194,20 +210,27 @@ private:
     void evaluateActiveSubnet (float knob1, float knob2);
 
     // Block stages, in the order a block meets them. [audio thread] None of them
-    // blocks; only updateToneModel allocates, and only in a block whose tone controls moved.
-    bool updateToneModel (float knob1, float knob2);
+    // blocks or allocates, except that a tone move hands new responses to the engines
+    // (and a new channel layout prepares again). Each stage works on the first
+    // `modelSamples` samples of modelBuffer: the model samples due within the block,
+    // at most modelBlockSize.
+    bool channelLayoutChanged() const noexcept;
+    void processPiece (juce::AudioBuffer<float>& buffer);
+    int takeModelSamplesFor (int hostSamples) noexcept;
+    bool updateToneModel (float knob1, float knob2, int modelSamples);
     void queueImpulseResponses();
     static void sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept;
     static void applyGainParameter (juce::AudioBuffer<float>& buffer, float gainDb, float& previousGain) noexcept;
-    void resampleUp (const juce::AudioBuffer<float>& buffer);
-    void pushDrySignal (float mixPercent);
-    void measureInputEnergy();
-    void convolve();
-    void runCell (bool useRamp);
-    void mixWetSignal();
-    void applyAutoGain();
-    void filterAndResampleDown (juce::AudioBuffer<float>& buffer);
+    void resampleUp (const juce::AudioBuffer<float>& buffer, int modelSamples);
+    void pushDrySignal (float mixPercent, int modelSamples);
+    void measureInputEnergy (int modelSamples);
+    void convolve (int modelSamples);
+    void runCell (bool useRamp, int modelSamples);
+    void mixWetSignal (int modelSamples);
+    void applyAutoGain (int modelSamples);
+    void filterAndResampleDown (juce::AudioBuffer<float>& buffer, int modelSamples);
     int modelChannelsUpTo (int count) const noexcept;
+    juce::dsp::AudioBlock<float> modelBlock (int modelSamples) noexcept;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvelAudioProcessor)
 };

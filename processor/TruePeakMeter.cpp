@@ -163,9 +163,6 @@ void TruePeakMeter::GetTruePeak (const juce::AudioBuffer<float>& buffer, int whi
         const int r = which * numChannels + ch;
         float* row = historyBuffer.getWritePointer (r);
 
-        // Overlapping ranges for rows shorter than 24 samples: memmove, not memcpy.
-        std::memmove (row, row + rowLength - taps, sizeof (float) * taps);
-
         if (n <= 0)
         {
             peakDb.set (r, floorDb);
@@ -178,5 +175,9 @@ void TruePeakMeter::GetTruePeak (const juce::AudioBuffer<float>& buffer, int whi
             std::memcpy (row + taps, buffer.getReadPointer (ch), sizeof (float) * (size_t) n);
 
         peakDb.set (r, measureRow (row, n));
+
+        // The history is this block's last samples, wherever a shorter block ended.
+        // Overlapping ranges for blocks shorter than 12 samples: memmove, not memcpy.
+        std::memmove (row, row + n, sizeof (float) * taps);
     }
 }

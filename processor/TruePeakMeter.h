@@ -41,7 +41,7 @@ public:
 
     /**
         Measures buffer's first numChannels channels into the row set `which` (0 or 1).
-        The buffer's sample count must equal the prepared block size, or be 0 (every
+        The buffer's sample count may be anything up to the prepared block size, or 0 (every
         row of the point then reads -200 dB). Phase outputs that are NaN are ignored.
 
         [audio thread] No allocation, no lock; 48 multiply-adds per sample and row, in
