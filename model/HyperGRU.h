@@ -143,8 +143,8 @@ public:
         allocates. Storage is reallocated only when the element count changes. The third
         argument is unused.
 
-        Preparation time: a host thread, or the audio thread when a block size change
-        re-prepares (then it allocates only if the channel count changed).
+        Preparation time: a host thread, or the audio thread when a new channel layout
+        prepares the processor again.
     */
     void reset (int newBatchSize, int newStepCount, int /*unused*/ = 0)
     {

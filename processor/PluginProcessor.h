@@ -192,7 +192,8 @@ private:
     void lookUpParameters();
 
     // Preparation stages, in the order prepareToPlay runs them. They allocate, so they
-    // run on a host thread, or on the audio thread only when the block size changes.
+    // run on a host thread, or on the audio thread only when the channel layout changed
+    // or the host never prepared.
     void chooseRateClass (double sampleRate);
     void resetAndEvaluateModel();
     void fillImpulseResponses();

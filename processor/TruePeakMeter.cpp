@@ -153,8 +153,8 @@ void TruePeakMeter::GetTruePeak (const juce::AudioBuffer<float>& buffer, int whi
     if (rowLength < taps || historyBuffer.getNumChannels() < 2 * numChannels)
         return;
 
-    // The caller passes blocks of the prepared size; a longer one is measured only as
-    // far as the row reaches rather than written past it.
+    // The caller passes blocks of at most the prepared size; a longer one is measured
+    // only as far as the row reaches rather than written past it.
     const int n = std::min (buffer.getNumSamples(), rowLength - taps);
     const int channels = std::min (numChannels, buffer.getNumChannels());
 
