@@ -28,3 +28,15 @@ TESSALINE_SANITIZER_HOOK __tsan_default_options()
 {
     return "suppressions=" TESSALINE_SANITIZER_SUPPRESSIONS_DIR "/tsan.supp:second_deadlock_stack=1:print_suppressions=0";
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Libraries that a system library opens and closes again (Mesa's OpenGL driver,
+// behind an editor's OpenGL context) would take the pointers to their own
+// allocations with them when they are unmapped, and the leak check at exit would
+// report those allocations as leaked, from an unknown module. Kept mapped, they are
+// checked like everything else.
+extern "C" __attribute__ ((visibility ("default"), used)) int dlclose (void*)
+{
+    return 0;
+}
+#endif
