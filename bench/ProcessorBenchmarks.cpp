@@ -130,7 +130,7 @@ void processBlockWithToneMove (benchmark::State& state)
     BlockRun run (blockConfigs[state.range (0)]);
     bool flip = false;
 
-    // Every block finds Knob1 moved: the hypernetwork runs, the ramps are built and
+    // Every block finds Knob1 moved: the hypernetwork runs, the cell ramps its weights and
     // new responses are queued for the engines' loaders.
     for (auto _ : state)
     {
