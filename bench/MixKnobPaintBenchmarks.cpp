@@ -1,7 +1,7 @@
 // One paint of the mix knob into a window-sized image, as the window repaints it
 // while the knob turns, and the same drawing done the plain way for comparison:
 // the plain way copies and masks the whole ring and turns the whole pointer square.
-// The program's main (PaintBenchmarkMain.cpp) starts JUCE's GUI.
+// The program's main (JuceBenchmarkMain.cpp) starts JUCE's GUI.
 
 #include "editor/MixSegment.h"
 #include "tests/editor/LiteralMixKnob.h"

@@ -1,14 +1,21 @@
 // The processor's costs: processBlock in the common layouts and rates (as a real-time
 // factor, seconds of audio per CPU second, and as the share of one core it takes),
-// a block in which the tone controls move, preparation and construction.
+// a block in which the tone controls move, one convolution engine by call size,
+// preparation and construction; then, in a full run, the share of each stage in a block
+// and the cost of idle instances.
 
 #include "processor/PluginProcessor.h"
 
 #include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <memory>
 #include <random>
+#include <vector>
 
 namespace
 {
@@ -123,7 +130,7 @@ void processBlockWithToneMove (benchmark::State& state)
     BlockRun run (blockConfigs[state.range (0)]);
     bool flip = false;
 
-    // Every block finds Knob1 moved: the hypernetwork runs, the ramps are built and
+    // Every block finds Knob1 moved: the hypernetwork runs, the cell ramps its weights and
     // new responses are queued for the engines' loaders.
     for (auto _ : state)
     {
@@ -132,6 +139,39 @@ void processBlockWithToneMove (benchmark::State& state)
         run.processNoise();
     }
     reportRealTime (state, run.config);
+}
+
+/**
+    One framework convolution engine (a 1,024- or 2,048-tap response, as the models
+    have) taking a model block of range(0) samples in calls of at most range(1) samples:
+    the measurement behind the processor's choice of call size.
+*/
+void convolutionEngine (benchmark::State& state)
+{
+    const int modelSamples = (int) state.range (0);
+    const int chunk = (int) state.range (1);
+    const int irLength = (int) state.range (2);
+
+    juce::dsp::ConvolutionMessageQueue queue;
+    juce::dsp::Convolution engine { queue };
+    juce::AudioBuffer<float> response = noiseBlock (1, irLength);
+    engine.loadImpulseResponse (std::move (response), 96000.0, juce::dsp::Convolution::Stereo::no,
+                                juce::dsp::Convolution::Trim::no, juce::dsp::Convolution::Normalise::no);
+    engine.prepare ({ 96000.0, (juce::uint32) chunk, 1 });
+
+    const auto source = noiseBlock (1, modelSamples);
+    juce::AudioBuffer<float> buffer (1, modelSamples);
+    juce::dsp::AudioBlock<float> block (buffer);
+
+    int phase = 0;
+
+    for (auto _ : state)
+    {
+        buffer.copyFrom (0, 0, source, 0, 0, modelSamples);
+        MorvelAudioProcessor::convolveInChunks (engine, block, chunk, phase);
+        phase = (phase + modelSamples) % chunk;
+        benchmark::DoNotOptimize (buffer.getReadPointer (0));
+    }
 }
 
 void prepareToPlay (benchmark::State& state)
@@ -154,9 +194,128 @@ void construct (benchmark::State& state)
 }
 } // namespace
 
+//==============================================================================
+// The stage breakdown: where a block's time goes. The whole block is timed, then the
+// stages that have a public entry point are timed alone on the same prepared processor
+// (with the same data sizes); what remains is the chain's other stages. Medians of
+// repetitions, since other programs share the machine.
+
+using Clock = std::chrono::steady_clock;
+
+template <typename Work>
+double medianMicroseconds (int repetitions, int blocks, Work&& work)
+{
+    std::vector<double> times;
+    for (int r = 0; r < repetitions; ++r)
+    {
+        const auto start = Clock::now();
+        for (int b = 0; b < blocks; ++b)
+            work();
+        times.push_back (std::chrono::duration<double, std::micro> (Clock::now() - start).count() / blocks);
+    }
+    std::nth_element (times.begin(), times.begin() + (long) times.size() / 2, times.end());
+    return times[times.size() / 2];
+}
+
+void printStageBreakdown()
+{
+    // The stages run as processBlock runs them: with denormals flushed.
+    juce::ScopedNoDenormals noDenormals;
+
+    std::printf ("\nStage breakdown (median microseconds per block and share of the block):\n");
+    std::printf ("%-17s %9s %7s | %17s | %17s | %17s | %17s | %17s\n", "", "block", "rt", "convolution", "recurrent cell",
+                 "rate conversion", "true-peak meters", "the rest");
+
+    for (const auto& c : blockConfigs)
+    {
+        BlockRun run (c);
+        MorvelAudioProcessor& p = *run.processor;
+        const int blocks = std::max (20, (int) (0.5 / (c.block / c.rate)) / std::max (1, c.set.size() / 2));
+
+        for (int b = 0; b < 20; ++b)
+            run.processNoise();
+
+        const double whole = medianMicroseconds (7, blocks, [&] { run.processNoise(); });
+
+        juce::dsp::AudioBlock<float> model (p.modelBuffer);
+        const int chunk = MorvelAudioProcessor::convolutionChunkSize (p.modelBlockSize);
+        int phase = p.convolutionPhase;
+        const double convolution = medianMicroseconds (7, blocks, [&]
+        {
+            for (int ch = 0; ch < p.numInputChannels; ++ch)
+                MorvelAudioProcessor::convolveInChunks (p.convolvers[(size_t) ch], model.getSingleChannelBlock ((size_t) ch), chunk, phase);
+            phase = (phase + p.modelBlockSize) % chunk;
+        });
+
+        auto& gru = p.useHighRateModel ? p.highRateGru : p.standardRateGru;
+        const auto& subnet = p.useHighRateModel ? p.highRateSubnet.ihWeights : p.standardRateSubnet.ihWeights;
+        const auto& recurrent = p.useHighRateModel ? p.highRateSubnet.hhWeights : p.standardRateSubnet.hhWeights;
+        const double cell = medianMicroseconds (7, blocks, [&]
+        {
+            gru.forwardBlock (p.modelBuffer.getArrayOfWritePointers(), 0, p.modelBlockSize, subnet, recurrent);
+        });
+
+        // Both directions, the down-sampler being also the anti-alias low-pass.
+        const int modelChannels = p.modelBuffer.getNumChannels();
+        const double conversion = medianMicroseconds (7, blocks, [&]
+        {
+            for (int ch = 0; ch < modelChannels; ++ch)
+            {
+                p.upsamplers[ch].process (run.source.getReadPointer (ch), c.block, p.modelBuffer.getWritePointer (ch), p.modelBlockSize);
+                p.downsamplers[ch].process (p.modelBuffer.getReadPointer (ch), p.modelBlockSize, run.buffer.getWritePointer (ch), c.block);
+            }
+        });
+
+        run.buffer.makeCopyOf (run.source, true);
+        const double meters = medianMicroseconds (7, blocks, [&]
+        {
+            p.truePeakMeter.GetTruePeak (run.buffer, 0);
+            p.truePeakMeter.GetTruePeak (run.buffer, 1);
+        });
+
+        const double rest = std::max (0.0, whole - convolution - cell - conversion - meters);
+        auto share = [whole] (double t) { return 100.0 * t / whole; };
+        std::printf ("%-17s %9.1f %7.1f | %9.1f %5.1f %% | %9.1f %5.1f %% | %9.1f %5.1f %% | %9.1f %5.1f %% | %9.1f %5.1f %%\n",
+                     c.name, whole, 1.0e6 * c.block / c.rate / whole, convolution, share (convolution), cell, share (cell),
+                     conversion, share (conversion), meters, share (meters), rest, share (rest));
+    }
+    std::printf ("(rate conversion: up and down, the anti-alias low-pass inside the down-sampler; "
+                 "the rest: input check, gains, the dry/wet mixer, energies and automatic gain)\n");
+}
+
+/**
+    What prepared instances that receive no audio cost: the process's CPU time over a few
+    seconds, as a share of one core. The framework's convolution keeps one loader thread
+    per processor, which polls while idle.
+*/
+void printIdleCost()
+{
+    std::printf ("\nIdle cost (prepared, no audio; process CPU time over 3 s):\n");
+    for (const int instances : { 1, 8 })
+    {
+        std::vector<std::unique_ptr<MorvelAudioProcessor>> processors;
+        for (int i = 0; i < instances; ++i)
+            processors.push_back (makeProcessor (blockConfigs[2]));
+
+        juce::Thread::sleep (500);
+        const double cpuBefore = juce::Time::getMillisecondCounterHiRes(); // wall clock
+        timespec cpuStart {}, cpuEnd {};
+        clock_gettime (CLOCK_PROCESS_CPUTIME_ID, &cpuStart);
+        juce::Thread::sleep (3000);
+        clock_gettime (CLOCK_PROCESS_CPUTIME_ID, &cpuEnd);
+        const double wallSeconds = (juce::Time::getMillisecondCounterHiRes() - cpuBefore) / 1000.0;
+        const double cpuSeconds = (double) (cpuEnd.tv_sec - cpuStart.tv_sec) + 1.0e-9 * (double) (cpuEnd.tv_nsec - cpuStart.tv_nsec);
+        std::printf ("%d instance%s (7.1.4 48k/512): %.3f %% of a core\n", instances, instances > 1 ? "s" : "", 100.0 * cpuSeconds / wallSeconds);
+    }
+}
+
 BENCHMARK (processBlock)->DenseRange (0, 4)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockOnADecayingTail)->Arg (3)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockWithToneMove)->Arg (1)->Arg (2)->Unit (benchmark::kMicrosecond);
+BENCHMARK (convolutionEngine)
+    ->ArgsProduct ({ { 1024, 1115 }, { 128, 256, 512, 1024, 2048 }, { 1024 } })
+    ->ArgsProduct ({ { 2048, 2230 }, { 256, 512, 1024, 2048, 4096 }, { 2048 } })
+    ->Unit (benchmark::kMicrosecond);
 BENCHMARK (prepareToPlay)->Arg (1)->Arg (2)->Unit (benchmark::kMillisecond);
 BENCHMARK (construct)->Unit (benchmark::kMillisecond)->UseRealTime();
 
@@ -164,10 +323,31 @@ BENCHMARK (construct)->Unit (benchmark::kMillisecond)->UseRealTime();
 int main (int argc, char** argv)
 {
     juce::ScopedJuceInitialiser_GUI juce;
+
+    // The stage breakdown and the idle cost come after a full run, or when --stages
+    // asks for them; a filtered run measures only what it names.
+    bool stagesAsked = false, filtered = false;
+    for (int i = 1; i < argc; ++i)
+        filtered = filtered || juce::String (argv[i]).startsWith ("--benchmark_filter");
+    for (int i = 1; i < argc; ++i)
+        if (juce::String (argv[i]) == "--stages")
+        {
+            stagesAsked = true;
+            std::copy (argv + i + 1, argv + argc, argv + i);
+            --argc;
+            break;
+        }
+
     benchmark::Initialize (&argc, argv);
     if (benchmark::ReportUnrecognizedArguments (argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+
+    if (stagesAsked || ! filtered)
+    {
+        printStageBreakdown();
+        printIdleCost();
+    }
     return 0;
 }

@@ -31,6 +31,15 @@ CellStepKernel::Function CellStepKernel::select() noexcept
     return portableForced.load (std::memory_order_relaxed) ? nullptr : fastestStep();
 }
 
+CellStepKernel::BlockFunction CellStepKernel::selectBlock() noexcept
+{
+#if defined(TESSALINE_CELL_STEP_AVX2) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    if (select() == &CellStepKernel::stepAvx2)
+        return &CellStepKernel::runAvx2;
+#endif
+    return nullptr;
+}
+
 void CellStepKernel::forcePortable (bool portableOnly) noexcept
 {
     portableForced.store (portableOnly, std::memory_order_relaxed);

@@ -40,9 +40,50 @@ struct CellStepKernel
 
     using Function = void (*) (const Buffers&) noexcept;
 
+    /** A weight ramp across a run of steps: see Block::ramp. */
+    struct Ramp
+    {
+        const float* stepInputWeights;   // 1 x 24: (end - start) / (lastEntry)
+        const float* stepHiddenWeights;  // 8 x 24
+        const float* endInputWeights;    // 1 x 24
+        const float* endHiddenWeights;   // 8 x 24
+        long lastEntry;
+        float* entryInputWeights;        // scratch, 24 floats
+        float* entryHiddenWeights;       // scratch, 192 floats
+    };
+
+    /**
+        A run of steps, as the processor drives the cell: before
+        step t, row c's input is sample t of channel c, and the row's output replaces it.
+        The fields of `step` hold the last step's values afterwards, as after single steps;
+        `inputs` (rows) takes each step's inputs and stands in for `step.input`.
+    */
+    struct Block
+    {
+        Buffers step;
+        float* inputs;
+        float* const* channels;      // rows channel pointers
+        long firstSample;
+        long count;
+
+        /**
+            With a weight ramp, step t uses entry e = min(t, lastEntry) of the ramp that
+            starts at the step's weights: e = 0 those weights, e = lastEntry the end
+            weights, otherwise stepWeights * e + start weights (multiply, then add), the
+            numbers of the weight ramp built entry by entry. nullptr: no ramp.
+        */
+        const Ramp* ramp = nullptr;
+    };
+
+
+    using BlockFunction = void (*) (const Block&) noexcept;
+
     /** The fastest step this processor can run, or nullptr when none applies and the
         cell's portable code must do the work. Cheap enough to ask on every step. */
     static Function select() noexcept;
+
+    /** The fastest run of steps this processor has, or nullptr (as select()). */
+    static BlockFunction selectBlock() noexcept;
 
     /** For tests and measurements: true makes select() answer nullptr, so that the
         portable code runs on any processor; false restores the normal choice. */
@@ -50,6 +91,10 @@ struct CellStepKernel
 
     /** The step with AVX2 and FMA instructions; only for processors that have both. */
     static void stepAvx2 (const Buffers& buffers) noexcept;
+
+    /** A run of steps with AVX2 and FMA: the weights are arranged once for the run, and
+        one or two rows keep their hidden state in registers from step to step. */
+    static void runAvx2 (const Block& block) noexcept;
 };
 
 } // namespace Morvel

@@ -179,6 +179,37 @@ inline float sumOfLanes (__m256 v)
     return _mm_cvtss_f32 (s);
 }
 
+// From the products by group and row ([g * G + b]) to the gates (reset gates of all rows,
+// then update gates: [0, G) and [G, 2G)), the candidates and the new hidden state.
+template <int G>
+inline void updateRows (const __m256 (&input)[3 * G], const __m256 (&recurrent)[3 * G], __m256 (&gates)[2 * G],
+                        __m256 (&candidate)[G], __m256 (&hidden)[G])
+{
+    const __m256 zero = _mm256_setzero_ps();
+    TESSALINE_EACH (n, 2 * G) gates[n] = _mm256_sub_ps (_mm256_sub_ps (zero, input[n]), recurrent[n]);
+    logisticOfNegated (gates);
+
+    TESSALINE_EACH (b, G) candidate[b] = _mm256_fmadd_ps (gates[b], recurrent[2 * G + b], input[2 * G + b]);
+    hyperbolicTangent (candidate);
+    TESSALINE_EACH (b, G) hidden[b] = _mm256_fmadd_ps (_mm256_sub_ps (broadcast (1.0f), gates[G + b]), candidate[b],
+                                                      _mm256_mul_ps (gates[G + b], hidden[b]));
+}
+
+template <int G>
+inline void storeFields (const Buffers& c, const __m256* input, const __m256* recurrent, const __m256* gates,
+                         const __m256* candidate, const __m256* hidden)
+{
+    storeRows<G> (c.hiddenState, hidden);
+    storeRows<G> (c.resetGate, gates);
+    storeRows<G> (c.updateGate, gates + G);
+    storeRows<G> (c.candidateState, candidate);
+    for (int g = 0; g < 3; ++g)
+    {
+        storeRows<G> (c.inputGates + g * H * G, input + g * G);
+        storeRows<G> (c.hiddenGates + g * H * G, recurrent + g * G);
+    }
+}
+
 template <int G>
 void stepRowsInLanes (const Buffers& c) noexcept
 {
@@ -204,31 +235,148 @@ void stepRowsInLanes (const Buffers& c) noexcept
             recurrent[g * G + b] = _mm256_add_ps (_mm256_add_ps (pairs[0], pairs[1]), _mm256_add_ps (pairs[2], pairs[3]));
         }
 
-    // Reset gates of all rows, then update gates: [0, G) and [G, 2G).
-    __m256 gates[2 * G];
-    const __m256 zero = _mm256_setzero_ps();
-    TESSALINE_EACH (n, 2 * G) gates[n] = _mm256_sub_ps (_mm256_sub_ps (zero, input[n]), recurrent[n]);
-    logisticOfNegated (gates);
-
-    __m256 candidate[G], hidden[G];
-    TESSALINE_EACH (b, G) candidate[b] = _mm256_fmadd_ps (gates[b], recurrent[2 * G + b], input[2 * G + b]);
-    hyperbolicTangent (candidate);
-    TESSALINE_EACH (b, G) hidden[b] = _mm256_fmadd_ps (_mm256_sub_ps (broadcast (1.0f), gates[G + b]), candidate[b],
-                                                      _mm256_mul_ps (gates[G + b], previous[b]));
-
-    storeRows<G> (c.hiddenState, hidden);
-    storeRows<G> (c.resetGate, gates);
-    storeRows<G> (c.updateGate, gates + G);
-    storeRows<G> (c.candidateState, candidate);
-    for (int g = 0; g < 3; ++g)
-    {
-        storeRows<G> (c.inputGates + g * H * G, input + g * G);
-        storeRows<G> (c.hiddenGates + g * H * G, recurrent + g * G);
-    }
+    __m256 gates[2 * G], candidate[G];
+    updateRows<G> (input, recurrent, gates, candidate, previous);
+    const __m256* hidden = previous;
+    storeFields<G> (c, input, recurrent, gates, candidate, hidden);
 
     const __m256 outputWeights = _mm256_loadu_ps (c.outputWeights);
     for (int b = 0; b < G; ++b)
         c.output[b] = sumOfLanes (_mm256_mul_ps (hidden[b], outputWeights));
+}
+
+// Lane i of v in every lane.
+inline __m256 lane (__m256 v, int i)
+{
+    return _mm256_permutevar8x32_ps (v, _mm256_set1_epi32 (i));
+}
+
+// The weights as the one- and two-row step reads them: the input weights by gate group,
+// the recurrent weights as rows of each 8 x 8 group. The arrangement is a permutation, so
+// the ramp's arithmetic (step * e + start, element by element) gives the same numbers
+// arranged as the ramp's entries would after arranging.
+struct ArrangedWeights
+{
+    __m256 input[3];
+    __m256 rows[3][H];
+
+    void arrange (const float* inputWeights, const float* hiddenWeights)
+    {
+        for (int g = 0; g < 3; ++g)
+        {
+            input[g] = _mm256_loadu_ps (inputWeights + g * H);
+            transposeBlock (hiddenWeights + g * H * H, rows[g]);
+        }
+    }
+
+    void rampEntry (const ArrangedWeights& start, const ArrangedWeights& step, const ArrangedWeights& end, long entry, long lastEntry)
+    {
+        if (entry == 0 || entry == lastEntry)
+        {
+            *this = entry == 0 ? start : end;
+            return;
+        }
+
+        const __m256 k = broadcast (static_cast<float> (entry));
+        for (int g = 0; g < 3; ++g)
+        {
+            input[g] = _mm256_add_ps (_mm256_mul_ps (step.input[g], k), start.input[g]);
+            for (int i = 0; i < H; ++i)
+                rows[g][i] = _mm256_add_ps (_mm256_mul_ps (step.rows[g][i], k), start.rows[g][i]);
+        }
+    }
+};
+
+// The ramp's entry for step t in column-major storage, for the many-row step.
+void rampWeights (const Buffers& start, const CellStepKernel::Ramp& ramp, long t, const float*& inputWeights,
+                  const float*& hiddenWeights) noexcept
+{
+    const long entry = t < ramp.lastEntry ? t : ramp.lastEntry;
+
+    if (entry == 0 || entry == ramp.lastEntry)
+    {
+        inputWeights = entry == 0 ? start.inputWeights : ramp.endInputWeights;
+        hiddenWeights = entry == 0 ? start.hiddenWeights : ramp.endHiddenWeights;
+        return;
+    }
+
+    const __m256 k = broadcast (static_cast<float> (entry));
+    auto fill = [k] (float* out, const float* step, const float* from, int count)
+    {
+        for (int j = 0; j < count; j += 8)
+            _mm256_storeu_ps (out + j, _mm256_add_ps (_mm256_mul_ps (_mm256_loadu_ps (step + j), k), _mm256_loadu_ps (from + j)));
+    };
+    fill (ramp.entryInputWeights, ramp.stepInputWeights, start.inputWeights, gateWidth);
+    fill (ramp.entryHiddenWeights, ramp.stepHiddenWeights, start.hiddenWeights, H * gateWidth);
+    inputWeights = ramp.entryInputWeights;
+    hiddenWeights = ramp.entryHiddenWeights;
+}
+
+// The same arithmetic as stepRowsInLanes, in the same order, so that both give the same
+// numbers; here the weights are arranged once and the hidden state stays in registers
+// from one step to the next. The fields receive the last step's values at the end.
+template <int G>
+void runRowsInLanes (const CellStepKernel::Block& block) noexcept
+{
+    const Buffers& c = block.step;
+    if (block.count <= 0)
+        return;
+
+    ArrangedWeights start, weights;
+    start.arrange (c.inputWeights, c.hiddenWeights);
+    weights = start;
+
+    ArrangedWeights step, end;
+    const auto* ramp = block.ramp;
+    if (ramp != nullptr)
+    {
+        step.arrange (ramp->stepInputWeights, ramp->stepHiddenWeights);
+        end.arrange (ramp->endInputWeights, ramp->endHiddenWeights);
+    }
+
+    const __m256 outputWeights = _mm256_loadu_ps (c.outputWeights);
+
+    __m256 hidden[G];
+    loadRows<G> (c.hiddenState, hidden);
+
+    __m256 input[3 * G], recurrent[3 * G], gates[2 * G], candidate[G];
+    float x[G] {}, y[G] {};
+
+    for (long t = block.firstSample; t < block.firstSample + block.count; ++t)
+    {
+        for (int b = 0; b < G; ++b)
+            x[b] = block.channels[b][t];
+
+        if (ramp != nullptr)
+            weights.rampEntry (start, step, end, t < ramp->lastEntry ? t : ramp->lastEntry, ramp->lastEntry);
+
+        for (int g = 0; g < 3; ++g)
+            for (int b = 0; b < G; ++b)
+            {
+                input[g * G + b] = _mm256_mul_ps (broadcast (x[b]), weights.input[g]);
+
+                __m256 pairs[4];
+                for (int p = 0; p < 4; ++p)
+                    pairs[p] = _mm256_fmadd_ps (lane (hidden[b], 2 * p + 1), weights.rows[g][2 * p + 1],
+                                                _mm256_mul_ps (lane (hidden[b], 2 * p), weights.rows[g][2 * p]));
+                recurrent[g * G + b] = _mm256_add_ps (_mm256_add_ps (pairs[0], pairs[1]), _mm256_add_ps (pairs[2], pairs[3]));
+            }
+
+        updateRows<G> (input, recurrent, gates, candidate, hidden);
+
+        for (int b = 0; b < G; ++b)
+        {
+            y[b] = sumOfLanes (_mm256_mul_ps (hidden[b], outputWeights));
+            block.channels[b][t] = y[b];
+        }
+    }
+
+    storeFields<G> (c, input, recurrent, gates, candidate, hidden);
+    for (int b = 0; b < G; ++b)
+    {
+        block.inputs[b] = x[b];
+        c.output[b] = y[b];
+    }
 }
 
 // ---- more rows: eight rows in the eight lanes -----------------------------------------
@@ -256,63 +404,67 @@ struct PartialPacket
     void store (float* p, __m256 v) const { _mm256_maskstore_ps (p, mask, v); }
 };
 
-// Each stage takes a few columns at a time side by side: the columns are independent,
-// so the processor overlaps their long chains of multiply-adds, exp and tanh.
+// One step for a packet of rows, taken hidden unit by hidden unit, four side by side: the
+// columns are independent, so the processor overlaps their long chains of multiply-adds,
+// exp and tanh, and each unit's three gate columns go from the products to the new state
+// without a trip through memory. The gate fields are written only when asked (every
+// single step; a run's last step).
 template <typename Packet>
-void stepRowPacket (const Buffers& c, long first, const Packet& packet) noexcept
+void stepRowPacket (const Buffers& c, long first, const Packet& packet, bool keepFields) noexcept
 {
-    constexpr int side = 4; // columns side by side
+    constexpr int side = 4;
     const long rows = c.rows;
     auto column = [rows, first] (float* matrix, int j) { return matrix + j * rows + first; };
 
-    // The products, from the hidden state before the step.
     __m256 previous[H];
     for (int i = 0; i < H; ++i)
         previous[i] = packet.load (c.hiddenState + i * rows + first);
     const __m256 x = packet.load (c.input + first);
 
-    for (int j = 0; j < gateWidth; j += side)
-    {
-        const float* weights = c.hiddenWeights + j * H;
-        __m256 sums[side];
-        TESSALINE_EACH (s, side) sums[s] = _mm256_mul_ps (previous[0], broadcast (weights[s * H]));
-        for (int i = 1; i < H; ++i)
-            TESSALINE_EACH (s, side) sums[s] = _mm256_fmadd_ps (previous[i], broadcast (weights[s * H + i]), sums[s]);
-        TESSALINE_EACH (s, side)
-        {
-            packet.store (column (c.hiddenGates, j + s), sums[s]);
-            packet.store (column (c.inputGates, j + s), _mm256_mul_ps (x, broadcast (c.inputWeights[j + s])));
-        }
-    }
-
-    // The reset and update gates.
     const __m256 zero = _mm256_setzero_ps();
-    for (int j = 0; j < 2 * H; j += side)
-    {
-        __m256 gates[side];
-        TESSALINE_EACH (s, side) gates[s] = _mm256_sub_ps (_mm256_sub_ps (zero, packet.load (column (c.inputGates, j + s))),
-                                                           packet.load (column (c.hiddenGates, j + s)));
-        logisticOfNegated (gates);
-        TESSALINE_EACH (s, side) packet.store (j < H ? column (c.resetGate, j + s) : column (c.updateGate, j + s - H), gates[s]);
-    }
-
-    // The candidate, the new hidden state and the output.
     const __m256 one = broadcast (1.0f);
     __m256 output = _mm256_setzero_ps();
+
     for (int k = 0; k < H; k += side)
     {
-        __m256 candidate[side];
-        TESSALINE_EACH (s, side) candidate[s] = _mm256_fmadd_ps (packet.load (column (c.resetGate, k + s)),
-                                                                 packet.load (column (c.hiddenGates, 2 * H + k + s)),
-                                                                 packet.load (column (c.inputGates, 2 * H + k + s)));
-        hyperbolicTangent (candidate);
-        TESSALINE_EACH (s, side)
+        // Products for the reset, update and candidate columns of units k .. k + side - 1.
+        __m256 recurrent[3][side], input[3][side];
+        for (int g = 0; g < 3; ++g)
         {
-            const __m256 update = packet.load (column (c.updateGate, k + s));
+            const float* weights = c.hiddenWeights + (g * H + k) * H;
+            TESSALINE_EACH (s, side) recurrent[g][s] = _mm256_mul_ps (previous[0], broadcast (weights[s * H]));
+            for (int i = 1; i < H; ++i)
+                TESSALINE_EACH (s, side) recurrent[g][s] = _mm256_fmadd_ps (previous[i], broadcast (weights[s * H + i]), recurrent[g][s]);
+            TESSALINE_EACH (s, side) input[g][s] = _mm256_mul_ps (x, broadcast (c.inputWeights[g * H + k + s]));
+        }
+
+        __m256 gates[2 * side];
+        TESSALINE_EACH (s, side) gates[s] = _mm256_sub_ps (_mm256_sub_ps (zero, input[0][s]), recurrent[0][s]);
+        TESSALINE_EACH (s, side) gates[side + s] = _mm256_sub_ps (_mm256_sub_ps (zero, input[1][s]), recurrent[1][s]);
+        logisticOfNegated (gates);
+
+        __m256 candidate[side];
+        TESSALINE_EACH (s, side) candidate[s] = _mm256_fmadd_ps (gates[s], recurrent[2][s], input[2][s]);
+        hyperbolicTangent (candidate);
+
+        for (int s = 0; s < side; ++s)
+        {
+            const __m256 update = gates[side + s];
             const __m256 hidden = _mm256_fmadd_ps (_mm256_sub_ps (one, update), candidate[s], _mm256_mul_ps (update, previous[k + s]));
-            packet.store (column (c.candidateState, k + s), candidate[s]);
             packet.store (column (c.hiddenState, k + s), hidden);
             output = _mm256_fmadd_ps (hidden, broadcast (c.outputWeights[k + s]), output);
+
+            if (keepFields)
+            {
+                packet.store (column (c.resetGate, k + s), gates[s]);
+                packet.store (column (c.updateGate, k + s), update);
+                packet.store (column (c.candidateState, k + s), candidate[s]);
+                for (int g = 0; g < 3; ++g)
+                {
+                    packet.store (column (c.inputGates, g * H + k + s), input[g][s]);
+                    packet.store (column (c.hiddenGates, g * H + k + s), recurrent[g][s]);
+                }
+            }
         }
     }
     packet.store (c.output + first, output);
@@ -331,9 +483,45 @@ void CellStepKernel::stepAvx2 (const Buffers& c) noexcept
 
     long first = 0;
     for (; first + 8 <= c.rows; first += 8)
-        stepRowPacket (c, first, WholePacket {});
+        stepRowPacket (c, first, WholePacket {}, true);
     if (first < c.rows)
-        stepRowPacket (c, first, PartialPacket (c.rows - first));
+        stepRowPacket (c, first, PartialPacket (c.rows - first), true);
+}
+
+void CellStepKernel::runAvx2 (const Block& block) noexcept
+{
+    switch (block.step.rows)
+    {
+        case 1: runRowsInLanes<1> (block); return;
+        case 2: runRowsInLanes<2> (block); return;
+        default: break;
+    }
+
+    // Many rows fill the processor's execution units within one step: eight rows in the
+    // lanes, a masked packet for the rest.
+    Buffers c = block.step;
+    c.input = block.inputs;
+    const long rows = c.rows;
+    const long wholeRows = rows - rows % 8;
+    const PartialPacket partial (rows - wholeRows);
+
+    for (long t = block.firstSample; t < block.firstSample + block.count; ++t)
+    {
+        for (long b = 0; b < rows; ++b)
+            block.inputs[b] = block.channels[b][t];
+
+        if (block.ramp != nullptr)
+            rampWeights (block.step, *block.ramp, t, c.inputWeights, c.hiddenWeights);
+
+        const bool last = t + 1 == block.firstSample + block.count;
+        for (long first = 0; first < wholeRows; first += 8)
+            stepRowPacket (c, first, WholePacket {}, last);
+        if (wholeRows < rows)
+            stepRowPacket (c, wholeRows, partial, last);
+
+        for (long b = 0; b < rows; ++b)
+            block.channels[b][t] = c.output[b];
+    }
 }
 
 #undef TESSALINE_EACH

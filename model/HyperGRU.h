@@ -5,6 +5,7 @@
 #include <Eigen/Dense>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -137,12 +138,13 @@ public:
     }
 
     /**
-        Sets the row count and the step count, zeroes the hidden state and the input.
-        Storage is reallocated only when the element count changes; the scratch
-        matrices take the new row count at the next step. The third argument is unused.
+        Sets the row count and the step count, zeroes the hidden state and the input, and
+        sizes the output and the scratch matrices for the row count, so that no step
+        allocates. Storage is reallocated only when the element count changes. The third
+        argument is unused.
 
-        Preparation time: a host thread, or the audio thread when a block size change
-        re-prepares (then it allocates only if the channel count changed).
+        Preparation time: a host thread, or the audio thread when a new channel layout
+        prepares the processor again.
     */
     void reset (int newBatchSize, int newStepCount, int /*unused*/ = 0)
     {
@@ -150,6 +152,58 @@ public:
         stepCount = newStepCount;
         hiddenState.setZero (batchSize, H);
         cellInput.setZero (batchSize, In);
+        resizeScratch (batchSize);
+    }
+
+    /**
+        Runs `count` steps with one set of weights over samples firstSample onwards of
+        `channels` (one pointer per row): before each step row c's input is the channel's
+        sample, and the row's output replaces it. The same numbers as forward_cell step
+        by step with cellInput, which holds the last step's inputs afterwards.
+
+        [audio thread] No allocation. The processor's work per model block: where a faster
+        version of the step exists it is chosen once for the run and, for the float cell
+        with eight hidden units, arranges the weights once for all the run's steps.
+        Weights of the wrong shape give silence, as a step does.
+    */
+    void forwardBlock (float* const* channels, int firstSample, int count, const Eigen::MatrixXf& Wih, const Eigen::MatrixXf& Whh)
+    {
+        run (channels, firstSample, count, Wih, Whh, nullptr);
+    }
+
+    /**
+        As forwardBlock, with the weights ramping across the block from (fromIh, fromHh)
+        to (toIh, toHh) over rampLength entries: step t uses entry min(t, last) of the
+        ramp that interpolateMatrix builds for that length, with the same numbers (entry 0
+        exactly the old weights, the last exactly the new), without building it. Steps
+        count from the block's first sample, so a ramp split over runs continues.
+
+        [audio thread] No allocation after reset(); a few more operations per step than
+        forwardBlock.
+    */
+    void forwardRamp (float* const* channels, int firstSample, int count, const Eigen::MatrixXf& fromIh, const Eigen::MatrixXf& fromHh,
+                      const Eigen::MatrixXf& toIh, const Eigen::MatrixXf& toHh, int rampLength)
+    {
+        const bool shapesMatch = weightsFit (fromIh, fromHh) && weightsFit (toIh, toHh);
+        const int lastEntry = std::max (rampLength, 2) - 1;
+
+        if (rampStepIh.size() != In * gateWidth)
+            resizeScratch (hiddenState.rows());
+
+        if (shapesMatch && rampLength >= 3)
+        {
+            rampStepIh = (toIh - fromIh) / static_cast<float> (rampLength - 1);
+            rampStepHh = (toHh - fromHh) / static_cast<float> (rampLength - 1);
+        }
+        else
+        {
+            rampStepIh.setZero(); // a ramp of two entries has no step between them
+            rampStepHh.setZero();
+        }
+
+        const CellStepKernel::Ramp ramp { rampStepIh.data(), rampStepHh.data(), toIh.data(), toHh.data(), lastEntry,
+                                          rampEntryIh.data(), rampEntryHh.data() };
+        run (channels, firstSample, count, fromIh, fromHh, shapesMatch ? &ramp : nullptr, &toIh, &toHh);
     }
 
     /**
@@ -159,8 +213,8 @@ public:
         the update gate and 2H..3H-1 the candidate.
 
         Audio thread. Per row about 4 * H * H multiply-adds and 3 * H exponentials or
-        hyperbolic tangents. Allocation-free except on the first step after the row count
-        changed, which sizes the scratch matrices and cellOutput.
+        hyperbolic tangents. Allocation-free after reset(); a step whose row count differs
+        from the scratch matrices' (hiddenState resized by hand) sizes them first.
 
         The program is built for the processor family's baseline. On a processor with
         AVX2 and FMA the float cell with one input, one output and eight hidden units
@@ -175,9 +229,7 @@ public:
     void forward_cell (const Eigen::MatrixXf& x, const Eigen::MatrixXf& Wih, const Eigen::MatrixXf& Whh)
     {
         const Eigen::Index rows = hiddenState.rows();
-        const bool shapesMatch = x.rows() == rows && x.cols() == In
-                              && Wih.rows() == In && Wih.cols() == gateWidth
-                              && Whh.rows() == H && Whh.cols() == gateWidth;
+        const bool shapesMatch = x.rows() == rows && x.cols() == In && weightsFit (Wih, Whh);
 
         if (inputGates.rows() != rows || inputGates.cols() != gateWidth || cellOutput.rows() != rows)
             resizeScratch (rows);
@@ -224,6 +276,67 @@ public:
 
 private:
     using FlatArray = Eigen::Map<Eigen::ArrayXf>;
+
+    // A ramp's step and the current entry (portable code), sized by reset().
+    Eigen::MatrixXf rampStepIh, rampStepHh, rampEntryIh, rampEntryHh;
+
+    // The weights of step t under a ramp, in the portable code.
+    const Eigen::MatrixXf* rampWeights (const CellStepKernel::Ramp& ramp, int t, const Eigen::MatrixXf& from,
+                                        const Eigen::MatrixXf& to, const Eigen::MatrixXf& step, Eigen::MatrixXf& entry)
+    {
+        const long e = std::min<long> (t, ramp.lastEntry);
+        if (e == 0)
+            return &from;
+        if (e == ramp.lastEntry)
+            return &to;
+        entry = step * static_cast<float> (e) + from;
+        return &entry;
+    }
+
+    void run (float* const* channels, int firstSample, int count, const Eigen::MatrixXf& Wih, const Eigen::MatrixXf& Whh,
+              const CellStepKernel::Ramp* ramp, const Eigen::MatrixXf* toIh = nullptr, const Eigen::MatrixXf* toHh = nullptr)
+    {
+        const Eigen::Index rows = hiddenState.rows();
+
+        if constexpr (std::is_same_v<T, float> && In == 1 && Out == 1 && H == CellStepKernel::hiddenSize)
+        {
+            const auto runSteps = CellStepKernel::selectBlock();
+
+            if (runSteps != nullptr && weightsFit (Wih, Whh) && cellInput.rows() == rows)
+            {
+                if (inputGates.rows() != rows || inputGates.cols() != gateWidth || cellOutput.rows() != rows)
+                    resizeScratch (rows);
+
+                CellStepKernel::Block block { { cellInput.data(), Wih.data(), Whh.data(), outputWeights.data(), hiddenState.data(),
+                                                cellOutput.data(), resetGate.data(), updateGate.data(), candidateState.data(),
+                                                inputGates.data(), hiddenGates.data(), static_cast<long> (rows) },
+                                              cellInput.data(), channels, firstSample, count };
+                block.ramp = ramp;
+                runSteps (block);
+                return;
+            }
+        }
+
+        for (int t = firstSample; t < firstSample + count; ++t)
+        {
+            for (Eigen::Index c = 0; c < std::min (rows, cellInput.rows()); ++c)
+                cellInput (c, 0) = channels[c][t];
+
+            if (ramp != nullptr)
+                forward_cell (cellInput, *rampWeights (*ramp, t, Wih, *toIh, rampStepIh, rampEntryIh),
+                              *rampWeights (*ramp, t, Whh, *toHh, rampStepHh, rampEntryHh));
+            else
+                forward_cell (cellInput, Wih, Whh);
+
+            for (Eigen::Index c = 0; c < std::min (rows, cellOutput.rows()); ++c)
+                channels[c][t] = cellOutput (c, 0);
+        }
+    }
+
+    static bool weightsFit (const Eigen::MatrixXf& Wih, const Eigen::MatrixXf& Whh) noexcept
+    {
+        return Wih.rows() == In && Wih.cols() == gateWidth && Whh.rows() == H && Whh.cols() == gateWidth;
+    }
 
     // ---- portable code, one or two rows: each row's values in packet lanes ------------
     //
@@ -358,6 +471,10 @@ private:
 
     void resizeScratch (Eigen::Index rows)
     {
+        rampStepIh.resize (In, gateWidth);
+        rampEntryIh.resize (In, gateWidth);
+        rampStepHh.resize (H, gateWidth);
+        rampEntryHh.resize (H, gateWidth);
         resetGate.resize (rows, H);
         updateGate.resize (rows, H);
         candidateState.resize (rows, H);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 namespace
@@ -176,6 +177,61 @@ float autoGainTarget (float inputEnergy, float outputEnergy, float ceiling, floa
 
     return std::min (std::sqrt (ratio), ceiling);
 }
+
+/**
+    Band edges for a conversion from inputRate to outputRate, in cycles per input
+    sample. The pass band reaches 20 kHz (the same share of a lower rate's band as
+    20 kHz is of 44.1 kHz). Going down, the stop band starts at the output's Nyquist
+    frequency, so nothing folds back; going up, it starts where the pass band's first
+    image begins.
+*/
+ResamplingKernel::Specification conversionSpecification (double inputRate, double outputRate)
+{
+    constexpr double audioBandEdge = 20000.0;
+    constexpr double attenuationDb = 110.0; // 10 dB above the goal, for the table's rounding
+    const double nyquist = 0.5 * std::min (inputRate, outputRate);
+    const double passband = std::min (audioBandEdge, nyquist * audioBandEdge / 22050.0);
+    const double stopband = outputRate < inputRate ? nyquist : inputRate - passband;
+    return { passband / inputRate, stopband / inputRate, attenuationDb };
+}
+
+/**
+    Designs the kernel for a conversion that turns inputStep samples at inputRate into
+    outputStep samples at outputRate, with extraHalfWidth samples of delay beyond the
+    shortest kernel.
+*/
+void designConversion (ResamplingKernel& kernel, double inputRate, double outputRate, int inputStep, int outputStep,
+                       int extraHalfWidth)
+{
+    if (inputStep == outputStep)
+    {
+        kernel.makePassThrough();
+        return;
+    }
+
+    // Exact taps for every position the conversion visits, where that table stays
+    // small enough to share a cache with the rest of the chain.
+    constexpr std::size_t largestPositionTable = 4 << 20;
+
+    const auto specification = conversionSpecification (inputRate, outputRate);
+    kernel.design (specification, ResamplingKernel::halfWidthFor (specification) + extraHalfWidth);
+    kernel.tabulatePositions (inputStep, outputStep, largestPositionTable);
+}
+
+/**
+    The chain's delay in host samples: the up-sampler's half width in host samples,
+    then the dry path's delay (which the model's response shares) and the
+    down-sampler's half width, both in model samples.
+*/
+double chainDelay (int upsamplerDelay, int wetLatency, int downsamplerDelay, double hostPerModel)
+{
+    return upsamplerDelay + (wetLatency + downsamplerDelay) * hostPerModel;
+}
+
+bool isWholeNumber (double x)
+{
+    return std::abs (x - std::round (x)) < 1.0e-9;
+}
 } // namespace
 
 void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
@@ -201,17 +257,15 @@ void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock
     modelBuffer = juce::AudioBuffer<float> (numInputChannels, modelBlockSize);
     modelBuffer.clear();
 
-    ihSteps.clear();
-    hhSteps.clear();
-
     resetAndEvaluateModel();
+    resetWeightRamp();
     fillImpulseResponses();
 
     const juce::dsp::ProcessSpec modelSpec { modelRate, (juce::uint32) modelBlockSize, 1 };
     loadImpulseResponsesAndPrepareEngines (modelSpec);
 
     antiAliasCutoff = hostSampleRate * 0.5;
-    designAntiAliasFilters (modelSpec);
+    designResamplers (std::max (1, samplesPerBlock));
 
     previousInputGain = decibelsToGain (finiteOr (inputGainRaw->load(), 0.0f));
     previousOutputGain = decibelsToGain (finiteOr (outputGainRaw->load(), 0.0f));
@@ -231,7 +285,6 @@ void MorvelAudioProcessor::chooseRateClass (double sampleRate)
     modelRate = useHighRateModel ? 192000.0 : 96000.0;
     irLength = useHighRateModel ? 2048 : 1024;
     wetLatencySamples = useHighRateModel ? 513 : 580;
-    reportedLatencySamples = useHighRateModel ? 271 : 303;
 }
 
 void MorvelAudioProcessor::resetAndEvaluateModel()
@@ -241,6 +294,15 @@ void MorvelAudioProcessor::resetAndEvaluateModel()
 
     activeGru().reset (numInputChannels, modelBlockSize);
     evaluateActiveSubnet (finiteOr (k1, lastKnob1), finiteOr (k2, lastKnob2));
+}
+
+void MorvelAudioProcessor::resetWeightRamp()
+{
+    // The ramp's start takes the weights' shapes here, so that a tone move copies into
+    // it in place; the cell computes the entries between the ends as it runs.
+    previousIhWeights = activeIhWeights();
+    previousHhWeights = activeHhWeights();
+    rampLength = 0;
 }
 
 void MorvelAudioProcessor::fillImpulseResponses()
@@ -255,8 +317,27 @@ void MorvelAudioProcessor::fillImpulseResponses()
     }
 }
 
+int MorvelAudioProcessor::convolutionChunkSize (int modelSamples) noexcept
+{
+    // A power of two (1,024 at 48 and 96 kHz with 512-sample blocks) is taken whole: the
+    // engine's transform fits it exactly. Any other count (1,115 at 44.1 kHz) would be
+    // rounded up to twice the work; in chunks of a few hundred samples cut where the
+    // engine's own blocks end, it costs about half as much again as the power of two.
+    const int samples = juce::jmax (1, modelSamples);
+    const int roundedUp = juce::nextPowerOfTwo (samples);
+
+    if (roundedUp == samples || samples <= 256)
+        return roundedUp;
+
+    return juce::jmin (512, roundedUp / 2);
+}
+
 void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec)
 {
+    // The engines take the model block in chunks of at most this size (see convolve()).
+    const juce::dsp::ProcessSpec engineSpec { modelSpec.sampleRate, (juce::uint32) convolutionChunkSize ((int) modelSpec.maximumBlockSize),
+                                              modelSpec.numChannels };
+
     // The response is queued before prepare(), which then builds the engine with it
     // at once: loaded after prepare() it would be built on the engine's background
     // thread and faded in some 50 ms later, and the first blocks of a session would
@@ -267,20 +348,42 @@ void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::ds
                                            juce::dsp::Convolution::Stereo::no,
                                            juce::dsp::Convolution::Trim::no,
                                            juce::dsp::Convolution::Normalise::no);
-        convolvers[c].prepare (modelSpec);
+        convolvers[c].prepare (engineSpec);
         convolvers[c].reset();
     }
+
+    convolutionPhase = 0;
 }
 
-void MorvelAudioProcessor::designAntiAliasFilters (const juce::dsp::ProcessSpec& modelSpec)
+void MorvelAudioProcessor::designResamplers (int preparedBlock)
 {
+    // Host samples per model sample, and the rate the model really runs at: the
+    // block-tied count makes it differ from modelRate where the block does not divide
+    // evenly (44.1 kHz, 88.2 kHz).
+    const double hostPerModel = (double) preparedBlock / modelBlockSize;
+    const double effectiveModelRate = hostSampleRate / hostPerModel;
+    designConversion (upsamplingKernel, hostSampleRate, effectiveModelRate, preparedBlock, modelBlockSize, 0);
+    const int upDelay = upsamplingKernel.getHalfWidth();
+
+    // The down-sampler's half width is the one delay free to grow: by one model
+    // sample where that makes the chain's delay a whole number of host samples (at
+    // 48 and 96 kHz a model sample is half a host sample; 192 kHz has no conversion).
+    const auto downSpecification = conversionSpecification (effectiveModelRate, hostSampleRate);
+    const int shortest = ResamplingKernel::halfWidthFor (downSpecification);
+    const bool oneMoreAligns = ! isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest, hostPerModel))
+                            && isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest + 1, hostPerModel));
+    designConversion (downsamplingKernel, effectiveModelRate, hostSampleRate, modelBlockSize, preparedBlock,
+                      oneMoreAligns ? 1 : 0);
+
     for (int c = 0; c < numInputChannels; ++c)
     {
-        auto designed = juce::dsp::FilterDesign<float>::designFIRLowpassKaiserMethod ((float) antiAliasCutoff, modelRate,
-                                                                                     0.05f, -40.0f);
-        *antiAliasFilters[c].state = *designed;
-        antiAliasFilters[c].prepare (modelSpec);
+        upsamplers[c].prepare (upsamplingKernel, preparedBlock, modelBlockSize, preparedBlock);
+        downsamplers[c].prepare (downsamplingKernel, modelBlockSize, preparedBlock, modelBlockSize);
     }
+    hostSamplesIntoCycle = 0;
+
+    const double delay = chainDelay (upDelay, wetLatencySamples, downsamplingKernel.getHalfWidth(), hostPerModel);
+    reportedLatencySamples = (int) std::lround (delay);
 }
 
 void MorvelAudioProcessor::prepareMixer (double sampleRate)
@@ -350,37 +453,82 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
     if (! (bypassRaw->load() < 0.5f))
         return;
 
-    if (numSamples != blockSize)
-        prepareToPlay (hostSampleRate, numSamples);
+    // Hosts vary the block size freely below the prepared one, so only an unprepared
+    // chain or a new channel layout prepares here: a size change never restarts it.
+    if (blockSize <= 0 || channelLayoutChanged())
+        prepareToPlay (hostSampleRate, std::max (blockSize, numSamples));
+
+    if (numSamples <= blockSize)
+    {
+        processPiece (buffer);
+        return;
+    }
+
+    // A host that breaks its promise of a largest block gets the block in pieces
+    // that fit the chain's buffers. Up to 32 channels the view allocates nothing.
+    for (int start = 0; start < numSamples; start += blockSize)
+    {
+        juce::AudioBuffer<float> piece (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), start,
+                                        std::min (blockSize, numSamples - start));
+        processPiece (piece);
+    }
+}
+
+bool MorvelAudioProcessor::channelLayoutChanged() const noexcept
+{
+    return getTotalNumInputChannels() != numInputChannels || getTotalNumOutputChannels() != numOutputChannels;
+}
+
+int MorvelAudioProcessor::takeModelSamplesFor (int hostSamples) noexcept
+{
+    // Model sample k falls on host sample k * blockSize / modelBlockSize: those due by
+    // the end of this block, less those due by its start. A block of the prepared size
+    // gets exactly modelBlockSize; shorter ones get their share, rounded by position.
+    const auto cycle = (std::int64_t) std::max (1, blockSize);
+    const auto dueBy = [&] (std::int64_t hostSample) { return (hostSample * modelBlockSize + cycle - 1) / cycle; };
+
+    const auto start = (std::int64_t) hostSamplesIntoCycle;
+    const auto end = start + hostSamples;
+    hostSamplesIntoCycle = (int) (end % cycle);
+    return (int) (dueBy (end) - dueBy (start));
+}
+
+void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
+{
+    const int modelSamples = takeModelSamplesFor (buffer.getNumSamples());
 
     const float k1 = knob1Raw->load();
     const float k2 = knob2Raw->load();
-    const bool useRamp = updateToneModel (finiteOr (k1, lastKnob1), finiteOr (k2, lastKnob2));
+    const bool useRamp = updateToneModel (finiteOr (k1, lastKnob1), finiteOr (k2, lastKnob2), modelSamples);
 
     sanitiseInput (buffer);
     applyGainParameter (buffer, inputGainRaw->load(), previousInputGain);
     truePeakMeter.GetTruePeak (buffer, 0);
 
-    resampleUp (buffer);
-    pushDrySignal (mixRaw->load());
-    measureInputEnergy();
-    convolve();
-    runCell (useRamp);
-    mixWetSignal();
+    resampleUp (buffer, modelSamples);
 
-    if (autoGainRaw->load() > 0.5f)
-        applyAutoGain();
+    // Above the model rate a one-sample block may complete no model sample; the
+    // down-sampler then works from the samples it already holds.
+    if (modelSamples > 0)
+    {
+        pushDrySignal (mixRaw->load(), modelSamples);
+        measureInputEnergy (modelSamples);
+        convolve (modelSamples);
+        runCell (useRamp, modelSamples);
+        mixWetSignal (modelSamples);
 
-    filterAndResampleDown (buffer);
+        if (autoGainRaw->load() > 0.5f)
+            applyAutoGain (modelSamples);
+    }
+
+    filterAndResampleDown (buffer, modelSamples);
     applyGainParameter (buffer, outputGainRaw->load(), previousOutputGain);
     truePeakMeter.GetTruePeak (buffer, 1);
 }
 
-bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2)
+bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2, int modelSamples)
 {
-    // The ramp matrices of an earlier change stay allocated: the next change with
-    // the same model block size overwrites them in place instead of allocating anew.
-    // The returned flag alone says whether they belong to this block.
+    // The returned flag says whether the cell ramps from the previous weights in this block.
     if (knob1 == lastKnob1 && knob2 == lastKnob2)
         return false;
 
@@ -389,8 +537,7 @@ bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2)
 
     evaluateActiveSubnet (knob1, knob2);
 
-    Morvel::interpolateMatrix (previousIhWeights, activeIhWeights(), modelBlockSize, ihSteps);
-    Morvel::interpolateMatrix (previousHhWeights, activeHhWeights(), modelBlockSize, hhSteps);
+    rampLength = modelSamples;
 
     fillImpulseResponses();
     queueImpulseResponses();
@@ -447,132 +594,130 @@ int MorvelAudioProcessor::modelChannelsUpTo (int count) const noexcept
     return std::max (0, std::min (count, modelBuffer.getNumChannels()));
 }
 
-void MorvelAudioProcessor::resampleUp (const juce::AudioBuffer<float>& buffer)
+juce::dsp::AudioBlock<float> MorvelAudioProcessor::modelBlock (int modelSamples) noexcept
 {
-    const int n = buffer.getNumSamples();
-    const double ratio = (double) n / (double) modelBlockSize;
-    const int channels = modelChannelsUpTo (std::min (numOutputChannels, buffer.getNumChannels()));
-
-    // Told how many input samples exist, the interpolator reads none beyond the
-    // block even when its accumulated phase asks for one more (it then feeds zero).
-    for (int ch = 0; ch < channels; ++ch)
-        upsamplers[ch].process (ratio, buffer.getReadPointer (ch), modelBuffer.getWritePointer (ch),
-                                modelBlockSize, n, 0);
+    return juce::dsp::AudioBlock<float> (modelBuffer).getSubBlock (0, (size_t) modelSamples);
 }
 
-void MorvelAudioProcessor::pushDrySignal (float mixPercent)
+void MorvelAudioProcessor::resampleUp (const juce::AudioBuffer<float>& buffer, int modelSamples)
+{
+    const int n = buffer.getNumSamples();
+    const int channels = modelChannelsUpTo (std::min (numOutputChannels, buffer.getNumChannels()));
+
+    for (int ch = 0; ch < channels; ++ch)
+        upsamplers[ch].process (buffer.getReadPointer (ch), n, modelBuffer.getWritePointer (ch), modelSamples);
+}
+
+void MorvelAudioProcessor::pushDrySignal (float mixPercent, int modelSamples)
 {
     if (std::isfinite (mixPercent))
         mixer.setWetMixProportion (mixPercent / 100.0f);
 
     if (modelBuffer.getNumChannels() > 0)
-        mixer.pushDrySamples (juce::dsp::AudioBlock<float> (modelBuffer));
+        mixer.pushDrySamples (modelBlock (modelSamples));
 }
 
-void MorvelAudioProcessor::measureInputEnergy()
+void MorvelAudioProcessor::measureInputEnergy (int modelSamples)
 {
     const int channels = modelChannelsUpTo (getTotalNumInputChannels());
-    const int numSamples = modelBuffer.getNumSamples();
 
     for (int ch = 0; ch < channels; ++ch)
     {
-        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), numSamples);
+        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), modelSamples);
         inputEnergy[(size_t) ch] = smoothEnergy (inputEnergy[(size_t) ch], sum, energySmoothing);
     }
 }
 
-void MorvelAudioProcessor::convolve()
+void MorvelAudioProcessor::convolve (int modelSamples)
 {
     const int channels = modelChannelsUpTo (std::min (getTotalNumInputChannels(), numInputChannels));
-    juce::dsp::AudioBlock<float> block (modelBuffer);
+    auto block = modelBlock (modelSamples);
+
+    // The chunk follows the prepared model block (the engines were prepared for it); the
+    // phase advances by this block's own model samples.
+    const int chunk = convolutionChunkSize (modelBlockSize);
 
     for (int ch = 0; ch < channels; ++ch)
+        convolveInChunks (convolvers[ch], block.getSingleChannelBlock ((size_t) ch), chunk, convolutionPhase);
+
+    convolutionPhase = (convolutionPhase + modelSamples) % chunk;
+}
+
+void MorvelAudioProcessor::convolveInChunks (juce::dsp::Convolution& engine, const juce::dsp::AudioBlock<float>& samples,
+                                             int chunk, int phase) noexcept
+{
+    // Each call costs a whole transform pair however few samples it brings, so the calls
+    // end where the engine's blocks end: a block then costs one pair per engine block it
+    // touches. (An engine that adopts a new response during a call starts its blocks
+    // there; until its next one it may see calls cut elsewhere, which costs time only.)
+    const int count = (int) samples.getNumSamples();
+
+    for (int start = 0; start < count;)
     {
-        auto channel = block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize);
-        convolvers[ch].process (juce::dsp::ProcessContextReplacing<float> (channel));
+        const int length = std::min (chunk - phase, count - start);
+        auto part = samples.getSubBlock ((size_t) start, (size_t) length);
+        engine.process (juce::dsp::ProcessContextReplacing<float> (part));
+        start += length;
+        phase = (phase + length) % chunk;
     }
 }
 
-void MorvelAudioProcessor::runCell (bool useRamp)
+void MorvelAudioProcessor::runCell (bool useRamp, int modelSamples)
 {
     auto& gru = activeGru();
-    const Eigen::MatrixXf& ihWeights = activeIhWeights();
-    const Eigen::MatrixXf& hhWeights = activeHhWeights();
-
-    const int rows = modelChannelsUpTo (gru.batchSize);
-    const int steps = std::min (gru.stepCount, modelBuffer.getNumSamples());
+    const int steps = std::min (gru.stepCount, modelSamples);
     float* const* channels = modelBuffer.getArrayOfWritePointers();
 
-    // A one-sample block still has a two-entry ramp and uses its first entry only.
-    const int lastRampEntry = useRamp ? (int) std::min (ihSteps.size(), hhSteps.size()) - 1 : 0;
+    // Every row of the cell reads and writes a channel of the model buffer.
+    if (gru.hiddenState.rows() > modelBuffer.getNumChannels())
+        return;
 
-    for (int t = 0; t < steps; ++t)
-    {
-        for (int c = 0; c < rows; ++c)
-            gru.cellInput (c, 0) = channels[c][t];
-
-        if (useRamp)
-        {
-            const auto entry = (size_t) std::min (t, lastRampEntry);
-            gru.forward_cell (gru.cellInput, ihSteps[entry], hhSteps[entry]);
-        }
-        else
-        {
-            gru.forward_cell (gru.cellInput, ihWeights, hhWeights);
-        }
-
-        for (int c = 0; c < rows; ++c)
-            channels[c][t] = gru.cellOutput (c, 0);
-    }
+    // In a block whose tone controls moved, the weights ramp across the block's model
+    // samples from the old to the new ones, sample by sample; the cell computes each
+    // sample's weights as it goes. (A ramp over one model sample has two entries and the
+    // block uses its first only.)
+    if (useRamp)
+        gru.forwardRamp (channels, 0, steps, previousIhWeights, previousHhWeights, activeIhWeights(), activeHhWeights(), rampLength);
+    else
+        gru.forwardBlock (channels, 0, steps, activeIhWeights(), activeHhWeights());
 }
 
-void MorvelAudioProcessor::mixWetSignal()
+void MorvelAudioProcessor::mixWetSignal (int modelSamples)
 {
     if (modelBuffer.getNumChannels() > 0)
-        mixer.mixWetSamples (juce::dsp::AudioBlock<float> (modelBuffer));
+        mixer.mixWetSamples (modelBlock (modelSamples));
 }
 
-void MorvelAudioProcessor::applyAutoGain()
+void MorvelAudioProcessor::applyAutoGain (int modelSamples)
 {
     const int channels = modelChannelsUpTo (getTotalNumInputChannels());
-    const int numSamples = modelBuffer.getNumSamples();
 
     for (int ch = 0; ch < channels; ++ch)
     {
         const auto c = (size_t) ch;
-        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), numSamples);
+        const float sum = sumOfSquares (modelBuffer.getReadPointer (ch), modelSamples);
         outputEnergy[c] = smoothEnergy (outputEnergy[c], sum, energySmoothing);
 
         const float target = autoGainTarget (inputEnergy[c], outputEnergy[c], autoGainCeiling, autoGainFactors[c]);
 
         if (target == autoGainFactors[c])
-            modelBuffer.applyGain (ch, 0, numSamples, target);
+            modelBuffer.applyGain (ch, 0, modelSamples, target);
         else
-            modelBuffer.applyGainRamp (ch, 0, numSamples, autoGainFactors[c], target);
+            modelBuffer.applyGainRamp (ch, 0, modelSamples, autoGainFactors[c], target);
 
         autoGainFactors[c] = target;
     }
 }
 
-void MorvelAudioProcessor::filterAndResampleDown (juce::AudioBuffer<float>& buffer)
+void MorvelAudioProcessor::filterAndResampleDown (juce::AudioBuffer<float>& buffer, int modelSamples)
 {
     const int n = buffer.getNumSamples();
-    const double ratio = (double) modelBlockSize / (double) n;
     const int channels = modelChannelsUpTo (std::min (numOutputChannels, buffer.getNumChannels()));
-    const int filteredChannels = std::min (channels, numInputChannels);
-    juce::dsp::AudioBlock<float> block (modelBuffer);
 
+    // The down-sampler filters as it goes: it computes the anti-alias low-pass only
+    // at the host-rate outputs.
     for (int ch = 0; ch < channels; ++ch)
-    {
-        if (modelBlockSize > n && ch < filteredChannels)
-        {
-            auto channel = block.getSingleChannelBlock ((size_t) ch).getSubBlock (0, (size_t) modelBlockSize);
-            antiAliasFilters[ch].process (juce::dsp::ProcessContextReplacing<float> (channel));
-        }
-
-        downsamplers[ch].process (ratio, modelBuffer.getReadPointer (ch), buffer.getWritePointer (ch),
-                                  n, modelBlockSize, 0);
-    }
+        downsamplers[ch].process (modelBuffer.getReadPointer (ch), modelSamples, buffer.getWritePointer (ch), n);
 }
 
 //==============================================================================

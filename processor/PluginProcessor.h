@@ -2,6 +2,8 @@
 
 #include "model/HyperGRU.h"
 #include "model/Subnet.h"
+#include "processor/BandLimitedResampler.h"
+#include "processor/ResamplingKernel.h"
 #include "processor/TruePeakMeter.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -10,8 +12,10 @@
 #include <Eigen/Dense>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <atomic>
 #include <memory>
+#include <utility>
 #include <vector>
 
 /**
@@ -30,8 +34,8 @@ public:
 
     /**
         Builds the buses, the parameters, the chain, parses both embedded weight
-        documents and fills both models. Heavy (about 1.4 MB of JSON and twelve
-        convolution engines, each with a thread): never on the audio thread.
+        documents and fills both models. Heavy (about 1.4 MB of JSON, twelve
+        convolution engines and their loader thread): never on the audio thread.
         Throws what the JSON library throws if a document is unusable.
     */
     MorvelAudioProcessor();
@@ -102,14 +106,23 @@ public:
     nlohmann::json highRateWeights;
 
     int irLength = 1024;
-    juce::dsp::Convolution convolvers[maxChannels];
+
+    /** The one background thread on which every engine below builds its new responses. */
+    juce::dsp::ConvolutionMessageQueue convolutionQueue;
+    std::array<juce::dsp::Convolution, maxChannels> convolvers = makeConvolvers (convolutionQueue, std::make_index_sequence<maxChannels>());
+
+    /** Samples into the engines' current block: where the next call starts within it. */
+    int convolutionPhase = 0;
     juce::AudioBuffer<float> irBuffers[maxChannels];
 
     float lastKnob1 = 0.0f;
     float lastKnob2 = 0.0f;
 
-    std::vector<Eigen::MatrixXf> ihSteps;
-    std::vector<Eigen::MatrixXf> hhSteps;
+    /**
+        The weights before the last re-evaluation, where the cell's ramp starts, and the
+        model samples that ramp spans: those of the block in which the tone moved.
+    */
+    int rampLength = 0;
     Eigen::MatrixXf previousIhWeights;
     Eigen::MatrixXf previousHhWeights;
 
@@ -122,12 +135,21 @@ public:
     double modelRate = 96000.0;
     int modelBlockSize = 0;
 
-    juce::LagrangeInterpolator upsamplers[maxChannels];
-    juce::LagrangeInterpolator downsamplers[maxChannels];
+    // Host samples into the current cycle of blockSize samples, which the converters
+    // turn into exactly modelBlockSize model samples: a block of another size gets the
+    // model samples that fall due within it, so the ratio never changes.
+    int hostSamplesIntoCycle = 0;
+
+    // Band-limited conversion between the host and the model rate. The down-sampling
+    // kernel is also the anti-alias low-pass: it is evaluated only at the positions of
+    // the host-rate outputs, and stops everything from the host's Nyquist frequency up.
+    ResamplingKernel upsamplingKernel;
+    ResamplingKernel downsamplingKernel;
+    BandLimitedResampler upsamplers[maxChannels];
+    BandLimitedResampler downsamplers[maxChannels];
     juce::AudioBuffer<float> modelBuffer;
 
     double antiAliasCutoff = 24000.0;
-    juce::dsp::ProcessorDuplicator<juce::dsp::FIR::Filter<float>, juce::dsp::FIR::Coefficients<float>> antiAliasFilters[maxChannels];
 
     float autoGainCeiling = 1.1f;
     float energySmoothing = 0.95f;
@@ -141,20 +163,45 @@ public:
     juce::dsp::DryWetMixer<float> mixer { 800 };
     int reportedLatencySamples = 0;
 
+    /**
+        The largest number of samples that the engines take in one call when the model
+        block has modelSamples: a power of two, so that the engines' transforms fit it.
+        Pure; any thread.
+    */
+    static int convolutionChunkSize (int modelSamples) noexcept;
+
+    /**
+        Runs samples through engine in calls of at most chunk samples, cut where the
+        engine's blocks of chunk samples end, the first of which is phase samples in.
+        [audio thread] The engine's own cost; no allocation.
+    */
+    static void convolveInChunks (juce::dsp::Convolution& engine, const juce::dsp::AudioBlock<float>& samples,
+                                  int chunk, int phase) noexcept;
+
 private:
     static BusesProperties makeBuses();
+
+    template <size_t... channel>
+    static std::array<juce::dsp::Convolution, sizeof... (channel)> makeConvolvers (juce::dsp::ConvolutionMessageQueue& queue,
+                                                                                  std::index_sequence<channel...>)
+    {
+        return { { ((void) channel, juce::dsp::Convolution { queue })... } };
+    }
+
     void loadWeights();
     void lookUpParameters();
 
     // Preparation stages, in the order prepareToPlay runs them. They allocate, so they
-    // run on a host thread, or on the audio thread only when the block size changes.
+    // run on a host thread, or on the audio thread only when the channel layout changed
+    // or the host never prepared.
     void chooseRateClass (double sampleRate);
     void resetAndEvaluateModel();
     void fillImpulseResponses();
     void loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec);
-    void designAntiAliasFilters (const juce::dsp::ProcessSpec& modelSpec);
+    void designResamplers (int preparedBlock);
     void prepareMixer (double sampleRate);
     void resizeAutoGainState();
+    void resetWeightRamp();
 
     // The active model pair (high or standard rate).
     Morvel::HyperGRU<float, 1, 1, 8>& activeGru() noexcept;
@@ -164,20 +211,27 @@ private:
     void evaluateActiveSubnet (float knob1, float knob2);
 
     // Block stages, in the order a block meets them. [audio thread] None of them
-    // blocks; only updateToneModel allocates, and only in a block whose tone controls moved.
-    bool updateToneModel (float knob1, float knob2);
+    // blocks or allocates, except that a tone move hands new responses to the engines
+    // (and a new channel layout prepares again). Each stage works on the first
+    // `modelSamples` samples of modelBuffer: the model samples due within the block,
+    // at most modelBlockSize.
+    bool channelLayoutChanged() const noexcept;
+    void processPiece (juce::AudioBuffer<float>& buffer);
+    int takeModelSamplesFor (int hostSamples) noexcept;
+    bool updateToneModel (float knob1, float knob2, int modelSamples);
     void queueImpulseResponses();
     static void sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept;
     static void applyGainParameter (juce::AudioBuffer<float>& buffer, float gainDb, float& previousGain) noexcept;
-    void resampleUp (const juce::AudioBuffer<float>& buffer);
-    void pushDrySignal (float mixPercent);
-    void measureInputEnergy();
-    void convolve();
-    void runCell (bool useRamp);
-    void mixWetSignal();
-    void applyAutoGain();
-    void filterAndResampleDown (juce::AudioBuffer<float>& buffer);
+    void resampleUp (const juce::AudioBuffer<float>& buffer, int modelSamples);
+    void pushDrySignal (float mixPercent, int modelSamples);
+    void measureInputEnergy (int modelSamples);
+    void convolve (int modelSamples);
+    void runCell (bool useRamp, int modelSamples);
+    void mixWetSignal (int modelSamples);
+    void applyAutoGain (int modelSamples);
+    void filterAndResampleDown (juce::AudioBuffer<float>& buffer, int modelSamples);
     int modelChannelsUpTo (int count) const noexcept;
+    juce::dsp::AudioBlock<float> modelBlock (int modelSamples) noexcept;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvelAudioProcessor)
 };

@@ -41,13 +41,17 @@ public:
 
     /**
         Measures buffer's first numChannels channels into the row set `which` (0 or 1).
-        The buffer's sample count must equal the prepared block size, or be 0 (every
+        The buffer's sample count may be anything up to the prepared block size, or 0 (every
         row of the point then reads -200 dB). Phase outputs that are NaN are ignored.
 
-        [audio thread] No allocation, no lock; 2 x 48 multiply-adds per sample and row.
+        [audio thread] No allocation, no lock; 48 multiply-adds per sample and row, in
+        vector instructions sixteen positions at a time.
         The third argument is not used.
     */
     void GetTruePeak (const juce::AudioBuffer<float>& buffer, int which, int unused = 0) noexcept;
+
+    /** For tests and measurements: true runs the filter's baseline code on any processor. */
+    static void forcePortable (bool portableOnly) noexcept;
 
     /**
         Copies the current values into dest (room for PeakValueStore::capacity floats)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds, runs the whole CTest suite
-# under a virtual X display (editor and Standalone tests open windows), then runs
-# the tests again in the sanitizer builds (scripts/run-sanitizer-tests.sh).
+# under a virtual X display (editor and Standalone tests open windows), runs the
+# processor tests again in the portable build (the framework's own FFT instead of
+# FFTW, as a build for distribution under other terms uses), then runs the tests
+# again in the sanitizer builds (scripts/run-sanitizer-tests.sh).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${TESSALINE_BUILD_DIR:-$root/build}"
@@ -12,5 +14,18 @@ build="${TESSALINE_BUILD_DIR:-$root/build}"
 jobs="${TESSALINE_TEST_JOBS:-$(nproc)}"
 xvfb-run -a -s "-screen 0 1920x1080x24" \
     ctest --test-dir "$build" --output-on-failure --parallel "$jobs" --timeout 900
+
+# The portable build: only the processor test programs (and what they link).
+portable="$root/build-portable"
+generator=()
+if command -v ninja >/dev/null 2>&1 && [ ! -f "$portable/CMakeCache.txt" ]; then generator=(-G Ninja); fi
+cmake -S "$root" -B "$portable" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTESSALINE_USE_FFTW=OFF
+if grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$portable/CMakeCache.txt"; then
+    cmake --build "$portable" --parallel "${TESSALINE_JOBS:-$(nproc)}" --target tests/processor/all
+else
+    cmake --build "$portable" --parallel "${TESSALINE_JOBS:-$(nproc)}"
+fi
+xvfb-run -a -s "-screen 0 1920x1080x24" \
+    ctest --test-dir "$portable" -L '^processor$' --no-tests=error --output-on-failure --parallel "$jobs" --timeout 900
 
 "$root/scripts/run-sanitizer-tests.sh"

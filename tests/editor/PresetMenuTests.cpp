@@ -31,6 +31,13 @@ namespace
             presetSegment.setBounds (63, 25, 150, 65);
         }
 
+        // The segment leaves while it is still whole: left to its own destructor, it
+        // would call childrenChanged() below half destroyed.
+        ~StandInEditor() override
+        {
+            removeChildComponent (&presetSegment);
+        }
+
         void childrenChanged() override
         {
             ++signals.childrenChangedCalls;

@@ -1,12 +1,13 @@
 // Loads the built plug-ins through JUCE's own hosting code, as a host would.
 
+#include "LoadedLibraries.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -52,29 +53,6 @@ std::filesystem::path builtLibrary (Format f)
     return std::filesystem::canonical (f == Format::vst3 ? TESSALINE_VST3_LIBRARY : TESSALINE_LV2_LIBRARY);
 }
 
-/**
-    Every file mapped into this process under the given file name: the libraries
-    that the loader really opened, wherever a format found them.
-*/
-std::set<std::filesystem::path> mappedFilesNamed (const std::filesystem::path& fileName)
-{
-    std::set<std::filesystem::path> found;
-    std::ifstream maps ("/proc/self/maps");
-
-    for (std::string line; std::getline (maps, line);)
-    {
-        const auto pathStart = line.find ('/');
-        if (pathStart == std::string::npos)
-            continue;
-
-        const std::filesystem::path path (line.substr (pathStart));
-        if (path.filename() == fileName)
-            found.insert (path);
-    }
-
-    return found;
-}
-
 /** The plug-in as found by a format's own scan of the build tree. */
 class HostedPlugin
 {
@@ -110,7 +88,7 @@ public:
     void expectOnlyTheBuiltLibraryLoaded() const
     {
         const auto built = builtLibrary (formatUsed);
-        EXPECT_EQ (mappedFilesNamed (built.filename()), std::set<std::filesystem::path> { built });
+        EXPECT_EQ (hostingtest::mappedFilesNamed (built.filename()), std::set<std::filesystem::path> { built });
     }
 
     Format formatUsed;

@@ -374,6 +374,121 @@ TEST_P (HyperGRUStep, MatchesTheLiteralStepWithTheShippedWeights)
     }
 }
 
+// A run of steps over channel buffers, as the processor drives the cell, in runs of
+// varying length (the weights arranged once per run), against the literal step.
+TEST_P (HyperGRUStep, ARunOfStepsMatchesTheLiteralStepSampleBySample)
+{
+    const RandomWeights w (15);
+    const int runs[] = { 1024, 1, 2, 333, 7, 1115 };
+    for (int rows : { 1, 2, 3, 8, 12 })
+    {
+        Cell cell;
+        Literal literal;
+        cell.outputWeights = literal.outputWeights = w.out;
+        cell.reset (rows, 1024);
+        literal.reset (rows);
+
+        std::vector<std::vector<float>> channels;
+        for (int r = 0; r < rows; ++r)
+            channels.push_back (testSignal (2482, 90u + static_cast<unsigned> (r)));
+        std::vector<float*> pointers;
+        for (auto& channel : channels)
+            pointers.push_back (channel.data());
+        const auto inputs = channels;
+
+        int start = 0;
+        for (int count : runs)
+        {
+            cell.forwardBlock (pointers.data(), start, count, w.wih, w.whh);
+            start += count;
+        }
+
+        double largest = 0.0;
+        for (int t = 0; t < start; ++t)
+        {
+            for (int r = 0; r < rows; ++r)
+                literal.cellInput (r, 0) = inputs[static_cast<std::size_t> (r)][static_cast<std::size_t> (t)];
+            literal.forward_cell (literal.cellInput, w.wih, w.whh);
+            for (int r = 0; r < rows; ++r)
+                largest = std::max (largest, std::abs (static_cast<double> (channels[static_cast<std::size_t> (r)][static_cast<std::size_t> (t)])
+                                                       - literal.cellOutput (r, 0)));
+        }
+        EXPECT_LT (largest, 1e-6) << rows << " rows";
+
+        // The fields hold the last step's values, as after single steps.
+        EXPECT_LT ((cell.hiddenState - literal.hiddenState).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows";
+        EXPECT_LT ((cell.hiddenGates - literal.hiddenGates).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows";
+        EXPECT_LT ((cell.updateGate - literal.updateGate).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows";
+        EXPECT_LT ((cell.cellOutput - literal.cellOutput).cwiseAbs().maxCoeff(), 1e-6f) << rows << " rows";
+        EXPECT_TRUE (cell.cellInput == literal.cellInput) << rows << " rows";
+    }
+}
+
+// A ramp computed as the run goes gives the numbers of the ramp built entry by entry,
+// stepped one entry at a time: exactly those of the same cell's single steps, and the
+// literal step's within float precision. Runs split the block as a host might.
+TEST_P (HyperGRUStep, ARampedRunFollowsTheRampEntryByEntry)
+{
+    const RandomWeights before (17), after (18);
+    for (int rows : { 1, 2, 3, 12 })
+        for (int length : { 1, 2, 3, 1024 })
+        {
+            Cell ramped, stepped;
+            Literal literal;
+            ramped.outputWeights = stepped.outputWeights = literal.outputWeights = before.out;
+            ramped.reset (rows, length);
+            stepped.reset (rows, length);
+            literal.reset (rows);
+
+            std::vector<Eigen::MatrixXf> ihSteps, hhSteps;
+            Morvel::interpolateMatrix (before.wih, after.wih, length, ihSteps);
+            Morvel::interpolateMatrix (before.whh, after.whh, length, hhSteps);
+
+            std::vector<std::vector<float>> channels;
+            for (int r = 0; r < rows; ++r)
+                channels.push_back (testSignal (static_cast<std::size_t> (length), 60u + static_cast<unsigned> (r)));
+            const auto inputs = channels;
+            std::vector<float*> pointers;
+            for (auto& channel : channels)
+                pointers.push_back (channel.data());
+
+            const int firstRun = length / 3;
+            ramped.forwardRamp (pointers.data(), 0, firstRun, before.wih, before.whh, after.wih, after.whh, length);
+            ramped.forwardRamp (pointers.data(), firstRun, length - firstRun, before.wih, before.whh, after.wih, after.whh, length);
+
+            for (int t = 0; t < length; ++t)
+            {
+                const auto e = static_cast<std::size_t> (std::min (t, static_cast<int> (ihSteps.size()) - 1));
+                for (int r = 0; r < rows; ++r)
+                    stepped.cellInput (r, 0) = literal.cellInput (r, 0) = inputs[static_cast<std::size_t> (r)][static_cast<std::size_t> (t)];
+                stepped.forward_cell (stepped.cellInput, ihSteps[e], hhSteps[e]);
+                literal.forward_cell (literal.cellInput, ihSteps[e], hhSteps[e]);
+                for (int r = 0; r < rows; ++r)
+                {
+                    const float output = channels[static_cast<std::size_t> (r)][static_cast<std::size_t> (t)];
+                    ASSERT_EQ (output, stepped.cellOutput (r, 0)) << rows << " rows, length " << length << ", step " << t;
+                    ASSERT_NEAR (output, literal.cellOutput (r, 0), 1e-6) << rows << " rows, length " << length << ", step " << t;
+                }
+            }
+            EXPECT_TRUE (ramped.hiddenState == stepped.hiddenState);
+        }
+}
+
+TEST_P (HyperGRUStep, ARunWithWeightsOfTheWrongShapeGivesSilence)
+{
+    const RandomWeights w (16);
+    Cell cell;
+    cell.outputWeights = w.out;
+    cell.reset (2, 8);
+    std::vector<float> a (8, 0.5f), b (8, -0.5f);
+    float* channels[] = { a.data(), b.data() };
+    const Eigen::MatrixXf empty;
+    cell.forwardBlock (channels, 0, 8, empty, w.whh);
+    for (int t = 0; t < 8; ++t)
+        EXPECT_EQ (a[static_cast<std::size_t> (t)] + std::abs (b[static_cast<std::size_t> (t)]), 0.0f);
+    EXPECT_TRUE (cell.hiddenState.isZero (0.0f));
+}
+
 TEST_P (HyperGRUStep, TwelveRowsAreTwelveIndependentChannels)
 {
     const RandomWeights w (6);

@@ -71,10 +71,15 @@ TEST (ChainAllocation, TheCounterSeesTheAudioThreadsAllocations)
 {
     ASSERT_TRUE (tessaline::testing::AllocationCounter::isSupported());
 
-    // A block of another size prepares again, which allocates: the counter must see it.
+    // A block after a change of layout prepares again, which allocates: the counter
+    // must see it.
     auto p = makeProcessor (juce::AudioChannelSet::stereo());
     p->prepareToPlay (48000.0, 512);
-    BlockSource other (2, 256);
+    juce::AudioProcessor::BusesLayout mono;
+    mono.inputBuses.add (juce::AudioChannelSet::mono());
+    mono.outputBuses.add (juce::AudioChannelSet::mono());
+    ASSERT_TRUE (p->setBusesLayout (mono));
+    BlockSource other (1, 256);
     juce::MidiBuffer midi;
     EXPECT_GT (countAllocations ([&] { p->processBlock (other.next(), midi); }), 0u);
 }
@@ -90,8 +95,9 @@ TEST (ChainAllocation, SteadyBlocksAllocateNothing)
             setMixAndAutoGain (*p, 50.0f, autoGain);
             p->prepareToPlay (c.rate, c.block);
 
+            // From the first block on: preparation sized everything, the cell's scratch included.
             BlockSource source (c.set.size(), c.block);
-            allocationsOverBlocks (*p, source, 2); // the cell sizes its scratch in the first block
+            EXPECT_EQ (allocationsOverBlocks (*p, source, 1), 0u) << "the first block after the preparation";
             EXPECT_EQ (allocationsOverBlocks (*p, source, 20), 0u);
         }
     }
@@ -107,10 +113,10 @@ TEST (ChainAllocation, AToneMoveAllocatesOnlyTheNewResponsesAndTheBlocksAfterItN
         BlockSource source (c.set.size(), c.block);
         allocationsOverBlocks (*p, source, 2);
 
-        // The first move also sizes the weight ramps; later ones reuse them, so only
-        // the hand-over buffers for the engines remain (one per channel).
+        // The weight ramps were sized at preparation, so even the first move
+        // allocates only the hand-over buffers for the engines (one per channel).
         setParameter (*p, "Knob1", 0.6f);
-        allocationsOverBlocks (*p, source, 1);
+        EXPECT_LE (allocationsOverBlocks (*p, source, 1), (std::size_t) c.set.size());
         setParameter (*p, "Knob1", 0.65f);
         const auto moveAllocations = allocationsOverBlocks (*p, source, 1);
         EXPECT_LE (moveAllocations, (std::size_t) c.set.size());
@@ -121,5 +127,39 @@ TEST (ChainAllocation, AToneMoveAllocatesOnlyTheNewResponsesAndTheBlocksAfterItN
         juce::Thread::sleep (150);
         const int blocksOf60ms = (int) std::ceil (0.06 * c.rate / c.block) + 2;
         EXPECT_EQ (allocationsOverBlocks (*p, source, blocksOf60ms), 0u);
+    }
+}
+
+TEST (ChainAllocation, BlocksOfChangingSizeAllocateNothing)
+{
+    // Sizes a host hands out between its promised largest block and one sample,
+    // including blocks larger than promised, which are processed in pieces.
+    const int sizes[] = { 1, 7, 64, 333, 512, 4096, 2048, 100, 1024, 256, 960, 128, 2 };
+
+    for (const auto& c : configs())
+    {
+        SCOPED_TRACE (c.name);
+        auto p = makeProcessor (c.set);
+        setMixAndAutoGain (*p, 50.0f, true);
+        p->prepareToPlay (c.rate, c.block);
+
+        BlockSource source (c.set.size(), c.block);
+        allocationsOverBlocks (*p, source, 2); // the cell sizes its scratch in the first block
+
+        juce::MidiBuffer midi;
+        for (int size : sizes)
+        {
+            juce::AudioBuffer<float> buffer (c.set.size(), size);
+            for (int ch = 0; ch < c.set.size(); ++ch)
+                for (int i = 0; i < size; ++i)
+                    buffer.setSample (ch, i, 0.2f * std::sin (0.05f * (float) i));
+            EXPECT_EQ (countAllocations ([&] { p->processBlock (buffer, midi); }), 0u) << size << " samples";
+        }
+
+        // A tone move inside a short block allocates only the engines' new responses.
+        setParameter (*p, "Knob2", 0.8f);
+        juce::AudioBuffer<float> shortBlock (c.set.size(), 3);
+        shortBlock.clear();
+        EXPECT_LE (countAllocations ([&] { p->processBlock (shortBlock, midi); }), (std::size_t) c.set.size());
     }
 }

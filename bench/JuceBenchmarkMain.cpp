@@ -1,8 +1,10 @@
-#include <benchmark/benchmark.h>
+// The main of the benchmark programs that need JUCE running: a processor's parameter
+// tree and convolution engines need its message manager, painting decodes images and
+// lays out text.
 
+#include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
 
-// The paint benchmarks decode images and lay out text: JUCE's GUI must be running.
 int main (int argc, char** argv)
 {
     juce::ScopedJuceInitialiser_GUI juce;
