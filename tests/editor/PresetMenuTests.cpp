@@ -517,14 +517,18 @@ TEST (PresetMenuPainting, TheButtonFillsTheSegmentAndLooksPressedOnlyWhileHeldDo
 //==============================================================================
 namespace
 {
-    /** Moves the real pointer to a point of the editor and clicks there quickly, as a tap would. */
+    /**
+        Moves the real pointer to a point of the editor and clicks there quickly, as a
+        tap would. The pause before the tap gives the menu, which watches the pointer
+        from a timer, time to highlight the row under it even in a slow (sanitizer) build.
+    */
     bool clickAt (juce::Component& editor, juce::Point<int> local)
     {
         auto screen = editor.localPointToGlobal (local);
         juce::ChildProcess xdotool;
 
         if (! xdotool.start (juce::StringArray { "xdotool", "mousemove", "--sync", juce::String (screen.x), juce::String (screen.y),
-                                                 "sleep", "0.1", "click", "1" }))
+                                                 "sleep", "0.3", "click", "1" }))
             return false;
 
         // The menu watches the pointer from the message loop, so it has to run while the button is held.
