@@ -161,17 +161,38 @@ TEST (Sigmoid, IsTheLogisticFunctionWithinItsRange)
 
 // ---- the cell -------------------------------------------------------------------------
 
-// Every test of a step runs twice: with the step chosen for this processor, and with
-// the portable code forced.
-class HyperGRUStep : public ::testing::TestWithParam<bool>
+// Every test of a step runs three times: with the steps chosen for this processor, with
+// the widest instruction set left out (on a processor that has it, the next one runs),
+// and with the portable code forced.
+enum class Kernels { chosen, withoutAvx512, portable };
+
+class HyperGRUStep : public ::testing::TestWithParam<Kernels>
 {
 protected:
-    void SetUp() override { Morvel::CellStepKernel::forcePortable (GetParam()); }
-    void TearDown() override { Morvel::CellStepKernel::forcePortable (false); }
+    void SetUp() override
+    {
+        Morvel::CellStepKernel::forcePortable (GetParam() == Kernels::portable);
+        Morvel::CellStepKernel::forbidAvx512 (GetParam() == Kernels::withoutAvx512);
+    }
+
+    void TearDown() override
+    {
+        Morvel::CellStepKernel::forcePortable (false);
+        Morvel::CellStepKernel::forbidAvx512 (false);
+    }
 };
 
-INSTANTIATE_TEST_SUITE_P (Kernels, HyperGRUStep, ::testing::Values (false, true),
-                          [] (const ::testing::TestParamInfo<bool>& info) { return info.param ? "Portable" : "ChosenForThisProcessor"; });
+INSTANTIATE_TEST_SUITE_P (Kernels, HyperGRUStep, ::testing::Values (Kernels::chosen, Kernels::withoutAvx512, Kernels::portable),
+                          [] (const ::testing::TestParamInfo<Kernels>& info)
+                          {
+                              switch (info.param)
+                              {
+                                  case Kernels::chosen: return "ChosenForThisProcessor";
+                                  case Kernels::withoutAvx512: return "WithoutAvx512";
+                                  case Kernels::portable: break;
+                              }
+                              return "Portable";
+                          });
 
 TEST (HyperGRU, ConstructedEmptyWithOneRow)
 {
@@ -380,7 +401,7 @@ TEST_P (HyperGRUStep, ARunOfStepsMatchesTheLiteralStepSampleBySample)
 {
     const RandomWeights w (15);
     const int runs[] = { 1024, 1, 2, 333, 7, 1115 };
-    for (int rows : { 1, 2, 3, 8, 12 })
+    for (int rows : { 1, 2, 3, 8, 12, 16, 17, 24 })
     {
         Cell cell;
         Literal literal;
@@ -430,7 +451,7 @@ TEST_P (HyperGRUStep, ARunOfStepsMatchesTheLiteralStepSampleBySample)
 TEST_P (HyperGRUStep, ARampedRunFollowsTheRampEntryByEntry)
 {
     const RandomWeights before (17), after (18);
-    for (int rows : { 1, 2, 3, 12 })
+    for (int rows : { 1, 2, 3, 12, 20 })
         for (int length : { 1, 2, 3, 1024 })
         {
             Cell ramped, stepped;
@@ -598,6 +619,24 @@ TEST (CellStepKernel, TheAvx2StepIsChosenExactlyWhereTheProcessorHasIt)
     EXPECT_EQ (Morvel::CellStepKernel::select(), nullptr);
     Morvel::CellStepKernel::forcePortable (false);
     EXPECT_EQ (Morvel::CellStepKernel::select() == &Morvel::CellStepKernel::stepAvx2, capable);
+}
+
+TEST (CellStepKernel, TheAvx512RunIsChosenExactlyWhereTheProcessorHasIt)
+{
+    using Kernel = Morvel::CellStepKernel;
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma");
+    const bool avx512 = avx2 && __builtin_cpu_supports ("avx512f");
+    EXPECT_EQ (Kernel::selectBlock() == &Kernel::runAvx512, avx512);
+    EXPECT_EQ (Kernel::selectBlock() == &Kernel::runAvx2, avx2 && ! avx512);
+
+    Kernel::forbidAvx512 (true);
+    EXPECT_EQ (Kernel::selectBlock() == &Kernel::runAvx2, avx2);
+    Kernel::forcePortable (true);
+    EXPECT_EQ (Kernel::selectBlock(), nullptr);
+    Kernel::forcePortable (false);
+    Kernel::forbidAvx512 (false);
+    EXPECT_EQ (Kernel::selectBlock() == &Kernel::runAvx512, avx512);
 }
 #endif
 
