@@ -3,6 +3,7 @@
 // nothing is included that defines inline functions shared with other files.
 
 #include "model/CellStepKernel.h"
+#include "model/CellStepMath.h"
 
 // GCC 12 warns about the deliberately undefined vectors inside its own AVX-512 header.
 #pragma GCC diagnostic push
@@ -21,78 +22,44 @@ constexpr long lanes = 16;
 
 inline __m512 broadcast (float value) { return _mm512_set1_ps (value); }
 
-// min and max return their second operand when either is NaN, so a NaN passes through
-// the clamp as it does in the portable code.
-inline __m512 clamp (__m512 v, float low, float high)
+// The vector operations of the shared exponential and hyperbolic tangent, on sixteen
+// lanes: the AVX2 step's operations, so that both steps give the same bits.
+struct Avx512
 {
-    return _mm512_max_ps (broadcast (low), _mm512_min_ps (broadcast (high), v));
-}
+    using Vector = __m512;
+    using Mask = __mmask16;
 
-// ---- the exponential and hyperbolic tangent of the AVX2 step, on sixteen lanes --------
-//
-// Operation for operation the AVX2 file's functions, so that both steps give the same
-// bits; see there for the derivation. N independent vectors go side by side.
+    static Vector broadcast (float value) { return _mm512_set1_ps (value); }
+    static Vector min (Vector a, Vector b) { return _mm512_min_ps (a, b); }
+    static Vector max (Vector a, Vector b) { return _mm512_max_ps (a, b); }
+    static Vector add (Vector a, Vector b) { return _mm512_add_ps (a, b); }
+    static Vector mul (Vector a, Vector b) { return _mm512_mul_ps (a, b); }
+    static Vector div (Vector a, Vector b) { return _mm512_div_ps (a, b); }
+    static Vector fmadd (Vector a, Vector b, Vector c) { return _mm512_fmadd_ps (a, b, c); }
+    static Vector floor (Vector v) { return _mm512_roundscale_ps (v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
 
-#define TESSALINE_EACH(n, count) _Pragma ("GCC unroll 16") for (int n = 0; n < (count); ++n)
-
-template <int N>
-inline void exponential (__m512 (&v)[N])
-{
-    __m512 m[N], r[N], r2[N], y[N], y1[N];
-    TESSALINE_EACH (n, N) v[n] = clamp (v[n], -88.723f, 88.723f);
-    TESSALINE_EACH (n, N) m[n] = _mm512_fmadd_ps (v[n], broadcast (1.44269504088896341f), broadcast (0.5f));
-    TESSALINE_EACH (n, N) m[n] = _mm512_roundscale_ps (m[n], _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    TESSALINE_EACH (n, N) r[n] = _mm512_fmadd_ps (m[n], broadcast (-0.693359375f), v[n]);
-    TESSALINE_EACH (n, N) r[n] = _mm512_fmadd_ps (m[n], broadcast (2.12194440e-4f), r[n]);
-
-    TESSALINE_EACH (n, N) r2[n] = _mm512_mul_ps (r[n], r[n]);
-    TESSALINE_EACH (n, N) y[n] = _mm512_fmadd_ps (broadcast (1.9875691500E-4f), r[n], broadcast (1.3981999507E-3f));
-    TESSALINE_EACH (n, N) y1[n] = _mm512_fmadd_ps (broadcast (4.1665795894E-2f), r[n], broadcast (1.6666665459E-1f));
-    TESSALINE_EACH (n, N) y[n] = _mm512_fmadd_ps (y[n], r[n], broadcast (8.3334519073E-3f));
-    TESSALINE_EACH (n, N) y1[n] = _mm512_fmadd_ps (y1[n], r[n], broadcast (5.0000001201E-1f));
-    TESSALINE_EACH (n, N) y[n] = _mm512_fmadd_ps (y[n], _mm512_mul_ps (r2[n], r[n]), y1[n]);
-    TESSALINE_EACH (n, N) y[n] = _mm512_fmadd_ps (y[n], r2[n], _mm512_add_ps (r[n], broadcast (1.0f)));
-
-    TESSALINE_EACH (n, N)
+    // 2^m for whole m, limited to the normal exponents.
+    static Vector powerOfTwo (Vector m)
     {
-        __m512i exponent = _mm512_cvttps_epi32 (m[n]);
+        __m512i exponent = _mm512_cvttps_epi32 (m);
         exponent = _mm512_min_epi32 (_mm512_max_epi32 (exponent, _mm512_set1_epi32 (-126)), _mm512_set1_epi32 (127));
-        const __m512i scaleBits = _mm512_slli_epi32 (_mm512_add_epi32 (exponent, _mm512_set1_epi32 (127)), 23);
-        v[n] = _mm512_mul_ps (y[n], _mm512_castsi512_ps (scaleBits));
+        return _mm512_castsi512_ps (_mm512_slli_epi32 (_mm512_add_epi32 (exponent, _mm512_set1_epi32 (127)), 23));
     }
-}
 
-// 1 / (1 + exp(v)) in place: the logistic function of the negated values.
+    static Mask magnitudeBelow (Vector v, float bound) { return _mm512_cmp_ps_mask (_mm512_abs_ps (v), broadcast (bound), _CMP_LT_OQ); }
+    static Vector select (Mask where, Vector ifSet, Vector otherwise) { return _mm512_mask_blend_ps (where, otherwise, ifSet); }
+};
+
 template <int N>
 inline void logisticOfNegated (__m512 (&v)[N])
 {
-    const __m512 one = broadcast (1.0f);
-    exponential (v);
-    TESSALINE_EACH (n, N) v[n] = _mm512_div_ps (one, _mm512_add_ps (one, v[n]));
+    CellStepMath::logisticOfNegated<Avx512> (v);
 }
 
 template <int N>
 inline void hyperbolicTangent (__m512 (&v)[N])
 {
-    __mmask16 tiny[N];
-    __m512 x2[N], p[N], q[N];
-    TESSALINE_EACH (n, N) tiny[n] = _mm512_cmp_ps_mask (_mm512_abs_ps (v[n]), broadcast (0.0004f), _CMP_LT_OQ);
-    TESSALINE_EACH (n, N) v[n] = clamp (v[n], -7.99881172180175781f, 7.99881172180175781f);
-    TESSALINE_EACH (n, N) x2[n] = _mm512_mul_ps (v[n], v[n]);
-
-    TESSALINE_EACH (n, N) p[n] = _mm512_fmadd_ps (x2[n], broadcast (-2.76076847742355e-16f), broadcast (2.00018790482477e-13f));
-    TESSALINE_EACH (n, N) q[n] = _mm512_fmadd_ps (x2[n], broadcast (1.19825839466702e-06f), broadcast (1.18534705686654e-04f));
-    TESSALINE_EACH (n, N) p[n] = _mm512_fmadd_ps (x2[n], p[n], broadcast (-8.60467152213735e-11f));
-    TESSALINE_EACH (n, N) q[n] = _mm512_fmadd_ps (x2[n], q[n], broadcast (2.26843463243900e-03f));
-    TESSALINE_EACH (n, N) p[n] = _mm512_fmadd_ps (x2[n], p[n], broadcast (5.12229709037114e-08f));
-    TESSALINE_EACH (n, N) q[n] = _mm512_fmadd_ps (x2[n], q[n], broadcast (4.89352518554385e-03f));
-    TESSALINE_EACH (n, N) p[n] = _mm512_fmadd_ps (x2[n], p[n], broadcast (1.48572235717979e-05f));
-    TESSALINE_EACH (n, N) p[n] = _mm512_fmadd_ps (x2[n], p[n], broadcast (6.37261928875436e-04f));
-    TESSALINE_EACH (n, N) p[n] = _mm512_fmadd_ps (x2[n], p[n], broadcast (4.89352455891786e-03f));
-    TESSALINE_EACH (n, N) p[n] = _mm512_mul_ps (v[n], p[n]);
-
-    // The ratio where the argument is not tiny, the argument itself where it is.
-    TESSALINE_EACH (n, N) v[n] = _mm512_mask_blend_ps (tiny[n], _mm512_div_ps (p[n], q[n]), v[n]);
+    CellStepMath::hyperbolicTangent<Avx512> (v);
 }
 
 // ---- sixteen rows in the sixteen lanes --------------------------------------------------
