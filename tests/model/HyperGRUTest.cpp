@@ -682,4 +682,69 @@ TEST (CellStepKernel, WritesOnlyInsideTheFields)
     }
 }
 
+// The fast runs' packets of rows are masked too; a run of steps writes its fields, its
+// inputs and its channels' samples in the run, and nothing else.
+void expectRunWritesOnlyInsideTheFields (Morvel::CellStepKernel::BlockFunction run)
+{
+
+    constexpr std::size_t margin = 16;
+    constexpr float guard = 12345.0f;
+    constexpr long first = 3, count = 5, length = 11;
+    const RandomWeights w (19);
+
+    for (int rows = 1; rows <= 34; ++rows)
+    {
+        const auto n = static_cast<std::size_t> (rows);
+        auto guarded = [&] (std::size_t size) { return std::vector<float> (size + 2 * margin, guard); };
+        std::vector<float> inputs = guarded (n), hidden = guarded (8 * n), output = guarded (n), reset = guarded (8 * n),
+                           update = guarded (8 * n), candidate = guarded (8 * n), inputGates = guarded (24 * n),
+                           hiddenGates = guarded (24 * n);
+        for (std::size_t k = 0; k < 8 * n; ++k)
+            hidden[margin + k] = 0.05f * static_cast<float> (k % 11) - 0.25f;
+
+        std::vector<std::vector<float>> channels (n, std::vector<float> (length, guard));
+        std::vector<float*> pointers;
+        for (std::size_t r = 0; r < n; ++r)
+        {
+            for (long t = first; t < first + count; ++t)
+                channels[r][static_cast<std::size_t> (t)] = 0.1f * static_cast<float> (r) - 0.3f * static_cast<float> (t % 3);
+            pointers.push_back (channels[r].data());
+        }
+
+        Morvel::CellStepKernel::Block block { { inputs.data() + margin, w.wih.data(), w.whh.data(), w.out.data(), hidden.data() + margin,
+                                                output.data() + margin, reset.data() + margin, update.data() + margin,
+                                                candidate.data() + margin, inputGates.data() + margin, hiddenGates.data() + margin,
+                                                static_cast<long> (rows) },
+                                              inputs.data() + margin, pointers.data(), first, count };
+        run (block);
+
+        for (const auto* field : { &inputs, &hidden, &output, &reset, &update, &candidate, &inputGates, &hiddenGates })
+        {
+            const std::vector<float>& f = *field;
+            for (std::size_t k = 0; k < margin; ++k)
+            {
+                ASSERT_EQ (f[k], guard) << rows << " rows, before a field";
+                ASSERT_EQ (f[f.size() - 1 - k], guard) << rows << " rows, after a field";
+            }
+            for (std::size_t k = margin; k < f.size() - margin; ++k)
+                ASSERT_NE (f[k], guard) << rows << " rows, element " << k - margin << " not written";
+        }
+        for (std::size_t r = 0; r < n; ++r)
+            for (long t = 0; t < length; ++t)
+                ASSERT_EQ (channels[r][static_cast<std::size_t> (t)] == guard, t < first || t >= first + count)
+                    << rows << " rows, channel " << r << ", sample " << t;
+    }
+}
+
+TEST (CellStepKernel, ARunWritesOnlyInsideTheFieldsAndItsSamples)
+{
+    if (Morvel::CellStepKernel::selectBlock() == nullptr)
+        GTEST_SKIP() << "this processor runs the portable code only";
+
+    expectRunWritesOnlyInsideTheFields (Morvel::CellStepKernel::selectBlock());
+    Morvel::CellStepKernel::forbidAvx512 (true);
+    expectRunWritesOnlyInsideTheFields (Morvel::CellStepKernel::selectBlock());
+    Morvel::CellStepKernel::forbidAvx512 (false);
+}
+
 } // namespace
