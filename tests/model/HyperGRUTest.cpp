@@ -640,35 +640,31 @@ TEST (CellStepKernel, TheAvx512RunIsChosenExactlyWhereTheProcessorHasIt)
 }
 #endif
 
-// The fast step's last packet of rows is masked; nothing around the fields may change.
-TEST (CellStepKernel, WritesOnlyInsideTheFields)
+// One guarded array per field of the fast step: margin, the field, margin.
+struct GuardedFields
 {
-    const auto step = Morvel::CellStepKernel::select();
-    if (step == nullptr)
-        GTEST_SKIP() << "this processor runs the portable step only";
+    static constexpr std::size_t margin = 16;
+    static constexpr float guard = 12345.0f;
 
-    constexpr std::size_t margin = 16;
-    constexpr float guard = 12345.0f;
-    const RandomWeights w (14);
-
-    for (int rows = 1; rows <= 17; ++rows)
+    explicit GuardedFields (int rowCount)
+        : rows (rowCount), n (static_cast<std::size_t> (rowCount))
     {
-        const auto n = static_cast<std::size_t> (rows);
-        // One guarded array per field: margin, the field, margin.
-        auto guarded = [&] (std::size_t size) { return std::vector<float> (size + 2 * margin, guard); };
-        std::vector<float> input = guarded (n), hidden = guarded (8 * n), output = guarded (n), reset = guarded (8 * n),
-                           update = guarded (8 * n), candidate = guarded (8 * n), inputGates = guarded (24 * n),
-                           hiddenGates = guarded (24 * n);
         for (std::size_t k = 0; k < n; ++k)
             input[margin + k] = 0.1f * static_cast<float> (k) - 0.5f;
         for (std::size_t k = 0; k < 8 * n; ++k)
             hidden[margin + k] = 0.05f * static_cast<float> (k % 11) - 0.25f;
+    }
 
-        step ({ input.data() + margin, w.wih.data(), w.whh.data(), w.out.data(), hidden.data() + margin, output.data() + margin,
-                reset.data() + margin, update.data() + margin, candidate.data() + margin, inputGates.data() + margin,
-                hiddenGates.data() + margin, static_cast<long> (rows) });
+    Morvel::CellStepKernel::Buffers buffers (const RandomWeights& w)
+    {
+        return { input.data() + margin, w.wih.data(), w.whh.data(), w.out.data(), hidden.data() + margin, output.data() + margin,
+                 reset.data() + margin, update.data() + margin, candidate.data() + margin, inputGates.data() + margin,
+                 hiddenGates.data() + margin, static_cast<long> (rows) };
+    }
 
-        for (const auto* field : { &hidden, &output, &reset, &update, &candidate, &inputGates, &hiddenGates })
+    void expectOnlyFieldsWritten() const
+    {
+        for (const auto* field : { &input, &hidden, &output, &reset, &update, &candidate, &inputGates, &hiddenGates })
         {
             const std::vector<float>& f = *field;
             for (std::size_t k = 0; k < margin; ++k)
@@ -680,27 +676,45 @@ TEST (CellStepKernel, WritesOnlyInsideTheFields)
                 ASSERT_NE (f[k], guard) << rows << " rows, element " << k - margin << " not written";
         }
     }
+
+    int rows;
+    std::size_t n;
+    std::vector<float> input = guarded (n), hidden = guarded (8 * n), output = guarded (n), reset = guarded (8 * n),
+                       update = guarded (8 * n), candidate = guarded (8 * n), inputGates = guarded (24 * n),
+                       hiddenGates = guarded (24 * n);
+
+private:
+    static std::vector<float> guarded (std::size_t size) { return std::vector<float> (size + 2 * margin, guard); }
+};
+
+// The fast step's last packet of rows is masked; nothing around the fields may change.
+TEST (CellStepKernel, WritesOnlyInsideTheFields)
+{
+    const auto step = Morvel::CellStepKernel::select();
+    if (step == nullptr)
+        GTEST_SKIP() << "this processor runs the portable step only";
+
+    const RandomWeights w (14);
+    for (int rows = 1; rows <= 17; ++rows)
+    {
+        GuardedFields fields (rows);
+        step (fields.buffers (w));
+        fields.expectOnlyFieldsWritten();
+    }
 }
 
 // The fast runs' packets of rows are masked too; a run of steps writes its fields, its
 // inputs and its channels' samples in the run, and nothing else.
 void expectRunWritesOnlyInsideTheFields (Morvel::CellStepKernel::BlockFunction run)
 {
-
-    constexpr std::size_t margin = 16;
-    constexpr float guard = 12345.0f;
     constexpr long first = 3, count = 5, length = 11;
+    constexpr float guard = GuardedFields::guard;
     const RandomWeights w (19);
 
     for (int rows = 1; rows <= 34; ++rows)
     {
-        const auto n = static_cast<std::size_t> (rows);
-        auto guarded = [&] (std::size_t size) { return std::vector<float> (size + 2 * margin, guard); };
-        std::vector<float> inputs = guarded (n), hidden = guarded (8 * n), output = guarded (n), reset = guarded (8 * n),
-                           update = guarded (8 * n), candidate = guarded (8 * n), inputGates = guarded (24 * n),
-                           hiddenGates = guarded (24 * n);
-        for (std::size_t k = 0; k < 8 * n; ++k)
-            hidden[margin + k] = 0.05f * static_cast<float> (k % 11) - 0.25f;
+        GuardedFields fields (rows);
+        const std::size_t n = fields.n;
 
         std::vector<std::vector<float>> channels (n, std::vector<float> (length, guard));
         std::vector<float*> pointers;
@@ -711,24 +725,12 @@ void expectRunWritesOnlyInsideTheFields (Morvel::CellStepKernel::BlockFunction r
             pointers.push_back (channels[r].data());
         }
 
-        Morvel::CellStepKernel::Block block { { inputs.data() + margin, w.wih.data(), w.whh.data(), w.out.data(), hidden.data() + margin,
-                                                output.data() + margin, reset.data() + margin, update.data() + margin,
-                                                candidate.data() + margin, inputGates.data() + margin, hiddenGates.data() + margin,
-                                                static_cast<long> (rows) },
-                                              inputs.data() + margin, pointers.data(), first, count };
+        // The run's inputs take each step's samples: the guarded input field stands in.
+        Morvel::CellStepKernel::Block block { fields.buffers (w), fields.input.data() + GuardedFields::margin, pointers.data(),
+                                              first, count };
         run (block);
 
-        for (const auto* field : { &inputs, &hidden, &output, &reset, &update, &candidate, &inputGates, &hiddenGates })
-        {
-            const std::vector<float>& f = *field;
-            for (std::size_t k = 0; k < margin; ++k)
-            {
-                ASSERT_EQ (f[k], guard) << rows << " rows, before a field";
-                ASSERT_EQ (f[f.size() - 1 - k], guard) << rows << " rows, after a field";
-            }
-            for (std::size_t k = margin; k < f.size() - margin; ++k)
-                ASSERT_NE (f[k], guard) << rows << " rows, element " << k - margin << " not written";
-        }
+        fields.expectOnlyFieldsWritten();
         for (std::size_t r = 0; r < n; ++r)
             for (long t = 0; t < length; ++t)
                 ASSERT_EQ (channels[r][static_cast<std::size_t> (t)] == guard, t < first || t >= first + count)
