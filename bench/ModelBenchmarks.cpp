@@ -166,6 +166,14 @@ void BM_CellRunPortable (benchmark::State& state)
     Morvel::CellStepKernel::forcePortable (false);
 }
 
+// The run with the next instruction set below the widest, where the processor has more.
+void BM_CellRunWithoutAvx512 (benchmark::State& state)
+{
+    Morvel::CellStepKernel::forbidAvx512 (true);
+    BM_CellRun (state);
+    Morvel::CellStepKernel::forbidAvx512 (false);
+}
+
 void BM_CellStepLiteral (benchmark::State& state)
 {
     const int rows = static_cast<int> (state.range (0));
@@ -208,9 +216,13 @@ public:
 
         std::printf ("cell step chosen for this processor: %s\n",
                      Morvel::CellStepKernel::select() == nullptr ? "portable" : "AVX2 and FMA");
+        const auto run = Morvel::CellStepKernel::selectBlock();
+        std::printf ("cell run chosen for this processor: %s\n",
+                     run == nullptr ? "portable" : run == &Morvel::CellStepKernel::runAvx512 ? "AVX-512F" : "AVX2 and FMA");
 
         struct Variant { const char* label; const char* prefix; double stepsPerIteration; };
         const Variant variants[] = { { "run", "BM_CellRun/", runLength },
+                                     { "run, no AVX-512", "BM_CellRunWithoutAvx512/", runLength },
                                      { "run, portable", "BM_CellRunPortable/", runLength },
                                      { "step", "BM_CellStepOptimised/", 1.0 },
                                      { "step, portable", "BM_CellStepPortable/", 1.0 } };
@@ -252,6 +264,7 @@ BENCHMARK_TEMPLATE (BM_HypernetworkForward, 2048);
 BENCHMARK (BM_CellStepOptimised)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellStepPortable)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellRun)->Arg (1)->Arg (2)->Arg (12);
+BENCHMARK (BM_CellRunWithoutAvx512)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellRunPortable)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellStepLiteral)->Arg (1)->Arg (2)->Arg (12);
 

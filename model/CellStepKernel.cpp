@@ -23,7 +23,22 @@ CellStepKernel::Function fastestStep() noexcept
     return detected;
 }
 
+#if defined(TESSALINE_CELL_STEP_AVX512) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+bool detectAvx512() noexcept
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports ("avx512f") && __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma");
+}
+
+bool hasAvx512() noexcept
+{
+    static const bool detected = detectAvx512();
+    return detected;
+}
+#endif
+
 std::atomic<bool> portableForced { false };
+std::atomic<bool> avx512Forbidden { false };
 } // namespace
 
 CellStepKernel::Function CellStepKernel::select() noexcept
@@ -34,8 +49,13 @@ CellStepKernel::Function CellStepKernel::select() noexcept
 CellStepKernel::BlockFunction CellStepKernel::selectBlock() noexcept
 {
 #if defined(TESSALINE_CELL_STEP_AVX2) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-    if (select() == &CellStepKernel::stepAvx2)
-        return &CellStepKernel::runAvx2;
+    if (select() != &CellStepKernel::stepAvx2)
+        return nullptr;
+#if defined(TESSALINE_CELL_STEP_AVX512)
+    if (hasAvx512() && ! avx512Forbidden.load (std::memory_order_relaxed))
+        return &CellStepKernel::runAvx512;
+#endif
+    return &CellStepKernel::runAvx2;
 #endif
     return nullptr;
 }
@@ -43,6 +63,11 @@ CellStepKernel::BlockFunction CellStepKernel::selectBlock() noexcept
 void CellStepKernel::forcePortable (bool portableOnly) noexcept
 {
     portableForced.store (portableOnly, std::memory_order_relaxed);
+}
+
+void CellStepKernel::forbidAvx512 (bool forbidden) noexcept
+{
+    avx512Forbidden.store (forbidden, std::memory_order_relaxed);
 }
 
 } // namespace Morvel

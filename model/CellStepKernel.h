@@ -89,12 +89,21 @@ struct CellStepKernel
         portable code runs on any processor; false restores the normal choice. */
     static void forcePortable (bool portableOnly) noexcept;
 
+    /** For tests and measurements: true keeps selectBlock() from answering the AVX-512
+        run, so that the AVX2 run is tested on a processor that has both. */
+    static void forbidAvx512 (bool forbidden) noexcept;
+
     /** The step with AVX2 and FMA instructions; only for processors that have both. */
     static void stepAvx2 (const Buffers& buffers) noexcept;
 
     /** A run of steps with AVX2 and FMA: the weights are arranged once for the run, and
         one or two rows keep their hidden state in registers from step to step. */
     static void runAvx2 (const Block& block) noexcept;
+
+    /** A run of steps with AVX-512F (and AVX2 and FMA): three to sixteen rows take one
+        packet of sixteen lanes, their hidden state in registers for the whole run; one
+        or two rows go to runAvx2. Only for processors that have all three. */
+    static void runAvx512 (const Block& block) noexcept;
 };
 
 } // namespace Morvel

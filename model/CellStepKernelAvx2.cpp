@@ -3,6 +3,7 @@
 // nothing is included that defines inline functions shared with other files.
 
 #include "model/CellStepKernel.h"
+#include "model/CellStepMath.h"
 
 #include <immintrin.h>
 
@@ -16,88 +17,47 @@ constexpr int gateWidth = CellStepKernel::gateWidth;
 
 inline __m256 broadcast (float value) { return _mm256_set1_ps (value); }
 
-// min and max return their second operand when either is NaN, so a NaN passes through
-// the clamp as it does in the portable code.
-inline __m256 clamp (__m256 v, float low, float high)
+// The vector operations of the shared exponential and hyperbolic tangent, on eight lanes.
+struct Avx2
 {
-    return _mm256_max_ps (broadcast (low), _mm256_min_ps (broadcast (high), v));
-}
+    using Vector = __m256;
+    using Mask = __m256;
 
-// ---- the portable code's exponential and hyperbolic tangent, on eight lanes ------------
-//
-// Same range reduction, polynomials, coefficients and clamps as the vectorised float
-// functions of the linear-algebra library the portable code uses, so both give the same
-// values to within the rounding of fused multiply-adds.
-//
-// Each function works in place on N independent vectors, one operation at a time across
-// all of them: the compiler keeps that order, so the processor sees N chains side by side
-// instead of one long chain after another.
+    static Vector broadcast (float value) { return _mm256_set1_ps (value); }
+    static Vector min (Vector a, Vector b) { return _mm256_min_ps (a, b); }
+    static Vector max (Vector a, Vector b) { return _mm256_max_ps (a, b); }
+    static Vector add (Vector a, Vector b) { return _mm256_add_ps (a, b); }
+    static Vector mul (Vector a, Vector b) { return _mm256_mul_ps (a, b); }
+    static Vector div (Vector a, Vector b) { return _mm256_div_ps (a, b); }
+    static Vector fmadd (Vector a, Vector b, Vector c) { return _mm256_fmadd_ps (a, b, c); }
+    static Vector floor (Vector v) { return _mm256_round_ps (v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
 
-#define TESSALINE_EACH(n, count) _Pragma ("GCC unroll 16") for (int n = 0; n < (count); ++n)
-
-// exp(v): v = m ln 2 + r with |r| <= ln 2 / 2, exp(r) by a polynomial, times 2^m.
-// 2^m is formed directly from m limited to the normal exponents: it differs from the
-// exact scaling only where exp(v) is above 1e38 or below 1e-38, which the logistic
-// function turns into 0 or 1 either way.
-template <int N>
-inline void exponential (__m256 (&v)[N])
-{
-    __m256 m[N], r[N], r2[N], y[N], y1[N];
-    TESSALINE_EACH (n, N) v[n] = clamp (v[n], -88.723f, 88.723f);
-    TESSALINE_EACH (n, N) m[n] = _mm256_fmadd_ps (v[n], broadcast (1.44269504088896341f), broadcast (0.5f));
-    TESSALINE_EACH (n, N) m[n] = _mm256_round_ps (m[n], _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    TESSALINE_EACH (n, N) r[n] = _mm256_fmadd_ps (m[n], broadcast (-0.693359375f), v[n]);
-    TESSALINE_EACH (n, N) r[n] = _mm256_fmadd_ps (m[n], broadcast (2.12194440e-4f), r[n]);
-
-    TESSALINE_EACH (n, N) r2[n] = _mm256_mul_ps (r[n], r[n]);
-    TESSALINE_EACH (n, N) y[n] = _mm256_fmadd_ps (broadcast (1.9875691500E-4f), r[n], broadcast (1.3981999507E-3f));
-    TESSALINE_EACH (n, N) y1[n] = _mm256_fmadd_ps (broadcast (4.1665795894E-2f), r[n], broadcast (1.6666665459E-1f));
-    TESSALINE_EACH (n, N) y[n] = _mm256_fmadd_ps (y[n], r[n], broadcast (8.3334519073E-3f));
-    TESSALINE_EACH (n, N) y1[n] = _mm256_fmadd_ps (y1[n], r[n], broadcast (5.0000001201E-1f));
-    TESSALINE_EACH (n, N) y[n] = _mm256_fmadd_ps (y[n], _mm256_mul_ps (r2[n], r[n]), y1[n]);
-    TESSALINE_EACH (n, N) y[n] = _mm256_fmadd_ps (y[n], r2[n], _mm256_add_ps (r[n], broadcast (1.0f)));
-
-    TESSALINE_EACH (n, N)
+    // 2^m for whole m, limited to the normal exponents.
+    static Vector powerOfTwo (Vector m)
     {
-        __m256i exponent = _mm256_cvttps_epi32 (m[n]);
+        __m256i exponent = _mm256_cvttps_epi32 (m);
         exponent = _mm256_min_epi32 (_mm256_max_epi32 (exponent, _mm256_set1_epi32 (-126)), _mm256_set1_epi32 (127));
-        const __m256i scaleBits = _mm256_slli_epi32 (_mm256_add_epi32 (exponent, _mm256_set1_epi32 (127)), 23);
-        v[n] = _mm256_mul_ps (y[n], _mm256_castsi256_ps (scaleBits));
+        return _mm256_castsi256_ps (_mm256_slli_epi32 (_mm256_add_epi32 (exponent, _mm256_set1_epi32 (127)), 23));
     }
-}
 
-// 1 / (1 + exp(v)) in place: the logistic function of the negated values.
+    static Mask magnitudeBelow (Vector v, float bound)
+    {
+        return _mm256_cmp_ps (_mm256_andnot_ps (broadcast (-0.0f), v), broadcast (bound), _CMP_LT_OQ);
+    }
+
+    static Vector select (Mask where, Vector ifSet, Vector otherwise) { return _mm256_blendv_ps (otherwise, ifSet, where); }
+};
+
 template <int N>
 inline void logisticOfNegated (__m256 (&v)[N])
 {
-    const __m256 one = broadcast (1.0f);
-    exponential (v);
-    TESSALINE_EACH (n, N) v[n] = _mm256_div_ps (one, _mm256_add_ps (one, v[n]));
+    CellStepMath::logisticOfNegated<Avx2> (v);
 }
 
-// tanh by a 13/6-degree rational function on the clamped argument; near zero the
-// argument itself. The clamp is the one for fused multiply-adds (where the rational
-// function reaches exactly 1).
 template <int N>
 inline void hyperbolicTangent (__m256 (&v)[N])
 {
-    __m256 tiny[N], x2[N], p[N], q[N];
-    TESSALINE_EACH (n, N) tiny[n] = _mm256_cmp_ps (_mm256_andnot_ps (broadcast (-0.0f), v[n]), broadcast (0.0004f), _CMP_LT_OQ);
-    TESSALINE_EACH (n, N) v[n] = clamp (v[n], -7.99881172180175781f, 7.99881172180175781f);
-    TESSALINE_EACH (n, N) x2[n] = _mm256_mul_ps (v[n], v[n]);
-
-    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], broadcast (-2.76076847742355e-16f), broadcast (2.00018790482477e-13f));
-    TESSALINE_EACH (n, N) q[n] = _mm256_fmadd_ps (x2[n], broadcast (1.19825839466702e-06f), broadcast (1.18534705686654e-04f));
-    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (-8.60467152213735e-11f));
-    TESSALINE_EACH (n, N) q[n] = _mm256_fmadd_ps (x2[n], q[n], broadcast (2.26843463243900e-03f));
-    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (5.12229709037114e-08f));
-    TESSALINE_EACH (n, N) q[n] = _mm256_fmadd_ps (x2[n], q[n], broadcast (4.89352518554385e-03f));
-    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (1.48572235717979e-05f));
-    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (6.37261928875436e-04f));
-    TESSALINE_EACH (n, N) p[n] = _mm256_fmadd_ps (x2[n], p[n], broadcast (4.89352455891786e-03f));
-    TESSALINE_EACH (n, N) p[n] = _mm256_mul_ps (v[n], p[n]);
-
-    TESSALINE_EACH (n, N) v[n] = _mm256_blendv_ps (_mm256_div_ps (p[n], q[n]), v[n], tiny[n]);
+    CellStepMath::hyperbolicTangent<Avx2> (v);
 }
 
 // ---- one or two rows: a row's eight hidden units in the eight lanes --------------------

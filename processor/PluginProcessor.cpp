@@ -393,8 +393,8 @@ void MorvelAudioProcessor::prepareMixer (double sampleRate)
     // a 50 ms fade from the fully wet default.
     mixer.setWetMixProportion (finiteOr (mixRaw->load(), 100.0f) / 100.0f);
     mixer.prepare ({ sampleRate, (juce::uint32) modelBlockSize, (juce::uint32) getMainBusNumInputChannels() });
-    mixer.setWetLatency ((float) wetLatencySamples);
     mixer.reset();
+    dryDelay.prepare (getMainBusNumInputChannels(), modelBlockSize, wetLatencySamples);
 }
 
 void MorvelAudioProcessor::resizeAutoGainState()
@@ -614,7 +614,7 @@ void MorvelAudioProcessor::pushDrySignal (float mixPercent, int modelSamples)
         mixer.setWetMixProportion (mixPercent / 100.0f);
 
     if (modelBuffer.getNumChannels() > 0)
-        mixer.pushDrySamples (modelBlock (modelSamples));
+        dryDelay.pushDelayed (modelBlock (modelSamples), mixer);
 }
 
 void MorvelAudioProcessor::measureInputEnergy (int modelSamples)

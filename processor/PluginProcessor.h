@@ -3,6 +3,7 @@
 #include "model/HyperGRU.h"
 #include "model/Subnet.h"
 #include "processor/BandLimitedResampler.h"
+#include "processor/DryDelay.h"
 #include "processor/ResamplingKernel.h"
 #include "processor/TruePeakMeter.h"
 
@@ -160,7 +161,10 @@ public:
     TruePeakMeter truePeakMeter;
 
     int wetLatencySamples = 0;
-    juce::dsp::DryWetMixer<float> mixer { 800 };
+    // The dry path's delay of wetLatencySamples (at most 800) runs in front of the mixer,
+    // so the mixer itself has no latency to apply.
+    DryDelay dryDelay;
+    juce::dsp::DryWetMixer<float> mixer { 0 };
     int reportedLatencySamples = 0;
 
     /**

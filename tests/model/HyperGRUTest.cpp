@@ -161,17 +161,38 @@ TEST (Sigmoid, IsTheLogisticFunctionWithinItsRange)
 
 // ---- the cell -------------------------------------------------------------------------
 
-// Every test of a step runs twice: with the step chosen for this processor, and with
-// the portable code forced.
-class HyperGRUStep : public ::testing::TestWithParam<bool>
+// Every test of a step runs three times: with the steps chosen for this processor, with
+// the widest instruction set left out (on a processor that has it, the next one runs),
+// and with the portable code forced.
+enum class Kernels { chosen, withoutAvx512, portable };
+
+class HyperGRUStep : public ::testing::TestWithParam<Kernels>
 {
 protected:
-    void SetUp() override { Morvel::CellStepKernel::forcePortable (GetParam()); }
-    void TearDown() override { Morvel::CellStepKernel::forcePortable (false); }
+    void SetUp() override
+    {
+        Morvel::CellStepKernel::forcePortable (GetParam() == Kernels::portable);
+        Morvel::CellStepKernel::forbidAvx512 (GetParam() == Kernels::withoutAvx512);
+    }
+
+    void TearDown() override
+    {
+        Morvel::CellStepKernel::forcePortable (false);
+        Morvel::CellStepKernel::forbidAvx512 (false);
+    }
 };
 
-INSTANTIATE_TEST_SUITE_P (Kernels, HyperGRUStep, ::testing::Values (false, true),
-                          [] (const ::testing::TestParamInfo<bool>& info) { return info.param ? "Portable" : "ChosenForThisProcessor"; });
+INSTANTIATE_TEST_SUITE_P (Kernels, HyperGRUStep, ::testing::Values (Kernels::chosen, Kernels::withoutAvx512, Kernels::portable),
+                          [] (const ::testing::TestParamInfo<Kernels>& info)
+                          {
+                              switch (info.param)
+                              {
+                                  case Kernels::chosen: return "ChosenForThisProcessor";
+                                  case Kernels::withoutAvx512: return "WithoutAvx512";
+                                  case Kernels::portable: break;
+                              }
+                              return "Portable";
+                          });
 
 TEST (HyperGRU, ConstructedEmptyWithOneRow)
 {
@@ -380,7 +401,7 @@ TEST_P (HyperGRUStep, ARunOfStepsMatchesTheLiteralStepSampleBySample)
 {
     const RandomWeights w (15);
     const int runs[] = { 1024, 1, 2, 333, 7, 1115 };
-    for (int rows : { 1, 2, 3, 8, 12 })
+    for (int rows : { 1, 2, 3, 8, 12, 16, 17, 24 })
     {
         Cell cell;
         Literal literal;
@@ -430,7 +451,7 @@ TEST_P (HyperGRUStep, ARunOfStepsMatchesTheLiteralStepSampleBySample)
 TEST_P (HyperGRUStep, ARampedRunFollowsTheRampEntryByEntry)
 {
     const RandomWeights before (17), after (18);
-    for (int rows : { 1, 2, 3, 12 })
+    for (int rows : { 1, 2, 3, 12, 20 })
         for (int length : { 1, 2, 3, 1024 })
         {
             Cell ramped, stepped;
@@ -599,37 +620,51 @@ TEST (CellStepKernel, TheAvx2StepIsChosenExactlyWhereTheProcessorHasIt)
     Morvel::CellStepKernel::forcePortable (false);
     EXPECT_EQ (Morvel::CellStepKernel::select() == &Morvel::CellStepKernel::stepAvx2, capable);
 }
+
+TEST (CellStepKernel, TheAvx512RunIsChosenExactlyWhereTheProcessorHasIt)
+{
+    using Kernel = Morvel::CellStepKernel;
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma");
+    const bool avx512 = avx2 && __builtin_cpu_supports ("avx512f");
+    EXPECT_EQ (Kernel::selectBlock() == &Kernel::runAvx512, avx512);
+    EXPECT_EQ (Kernel::selectBlock() == &Kernel::runAvx2, avx2 && ! avx512);
+
+    Kernel::forbidAvx512 (true);
+    EXPECT_EQ (Kernel::selectBlock() == &Kernel::runAvx2, avx2);
+    Kernel::forcePortable (true);
+    EXPECT_EQ (Kernel::selectBlock(), nullptr);
+    Kernel::forcePortable (false);
+    Kernel::forbidAvx512 (false);
+    EXPECT_EQ (Kernel::selectBlock() == &Kernel::runAvx512, avx512);
+}
 #endif
 
-// The fast step's last packet of rows is masked; nothing around the fields may change.
-TEST (CellStepKernel, WritesOnlyInsideTheFields)
+// One guarded array per field of the fast step: margin, the field, margin.
+struct GuardedFields
 {
-    const auto step = Morvel::CellStepKernel::select();
-    if (step == nullptr)
-        GTEST_SKIP() << "this processor runs the portable step only";
+    static constexpr std::size_t margin = 16;
+    static constexpr float guard = 12345.0f;
 
-    constexpr std::size_t margin = 16;
-    constexpr float guard = 12345.0f;
-    const RandomWeights w (14);
-
-    for (int rows = 1; rows <= 17; ++rows)
+    explicit GuardedFields (int rowCount)
+        : rows (rowCount), n (static_cast<std::size_t> (rowCount))
     {
-        const auto n = static_cast<std::size_t> (rows);
-        // One guarded array per field: margin, the field, margin.
-        auto guarded = [&] (std::size_t size) { return std::vector<float> (size + 2 * margin, guard); };
-        std::vector<float> input = guarded (n), hidden = guarded (8 * n), output = guarded (n), reset = guarded (8 * n),
-                           update = guarded (8 * n), candidate = guarded (8 * n), inputGates = guarded (24 * n),
-                           hiddenGates = guarded (24 * n);
         for (std::size_t k = 0; k < n; ++k)
             input[margin + k] = 0.1f * static_cast<float> (k) - 0.5f;
         for (std::size_t k = 0; k < 8 * n; ++k)
             hidden[margin + k] = 0.05f * static_cast<float> (k % 11) - 0.25f;
+    }
 
-        step ({ input.data() + margin, w.wih.data(), w.whh.data(), w.out.data(), hidden.data() + margin, output.data() + margin,
-                reset.data() + margin, update.data() + margin, candidate.data() + margin, inputGates.data() + margin,
-                hiddenGates.data() + margin, static_cast<long> (rows) });
+    Morvel::CellStepKernel::Buffers buffers (const RandomWeights& w)
+    {
+        return { input.data() + margin, w.wih.data(), w.whh.data(), w.out.data(), hidden.data() + margin, output.data() + margin,
+                 reset.data() + margin, update.data() + margin, candidate.data() + margin, inputGates.data() + margin,
+                 hiddenGates.data() + margin, static_cast<long> (rows) };
+    }
 
-        for (const auto* field : { &hidden, &output, &reset, &update, &candidate, &inputGates, &hiddenGates })
+    void expectOnlyFieldsWritten() const
+    {
+        for (const auto* field : { &input, &hidden, &output, &reset, &update, &candidate, &inputGates, &hiddenGates })
         {
             const std::vector<float>& f = *field;
             for (std::size_t k = 0; k < margin; ++k)
@@ -641,6 +676,77 @@ TEST (CellStepKernel, WritesOnlyInsideTheFields)
                 ASSERT_NE (f[k], guard) << rows << " rows, element " << k - margin << " not written";
         }
     }
+
+    int rows;
+    std::size_t n;
+    std::vector<float> input = guarded (n), hidden = guarded (8 * n), output = guarded (n), reset = guarded (8 * n),
+                       update = guarded (8 * n), candidate = guarded (8 * n), inputGates = guarded (24 * n),
+                       hiddenGates = guarded (24 * n);
+
+private:
+    static std::vector<float> guarded (std::size_t size) { return std::vector<float> (size + 2 * margin, guard); }
+};
+
+// The fast step's last packet of rows is masked; nothing around the fields may change.
+TEST (CellStepKernel, WritesOnlyInsideTheFields)
+{
+    const auto step = Morvel::CellStepKernel::select();
+    if (step == nullptr)
+        GTEST_SKIP() << "this processor runs the portable step only";
+
+    const RandomWeights w (14);
+    for (int rows = 1; rows <= 17; ++rows)
+    {
+        GuardedFields fields (rows);
+        step (fields.buffers (w));
+        fields.expectOnlyFieldsWritten();
+    }
+}
+
+// The fast runs' packets of rows are masked too; a run of steps writes its fields, its
+// inputs and its channels' samples in the run, and nothing else.
+void expectRunWritesOnlyInsideTheFields (Morvel::CellStepKernel::BlockFunction run)
+{
+    constexpr long first = 3, count = 5, length = 11;
+    constexpr float guard = GuardedFields::guard;
+    const RandomWeights w (19);
+
+    for (int rows = 1; rows <= 34; ++rows)
+    {
+        GuardedFields fields (rows);
+        const std::size_t n = fields.n;
+
+        std::vector<std::vector<float>> channels (n, std::vector<float> (length, guard));
+        std::vector<float*> pointers;
+        for (std::size_t r = 0; r < n; ++r)
+        {
+            for (long t = first; t < first + count; ++t)
+                channels[r][static_cast<std::size_t> (t)] = 0.1f * static_cast<float> (r) - 0.3f * static_cast<float> (t % 3);
+            pointers.push_back (channels[r].data());
+        }
+
+        // The run's inputs take each step's samples: the guarded input field stands in.
+        Morvel::CellStepKernel::Block block { fields.buffers (w), fields.input.data() + GuardedFields::margin, pointers.data(),
+                                              first, count };
+        run (block);
+
+        fields.expectOnlyFieldsWritten();
+        for (std::size_t r = 0; r < n; ++r)
+            for (long t = 0; t < length; ++t)
+                ASSERT_EQ (channels[r][static_cast<std::size_t> (t)] == guard, t < first || t >= first + count)
+                    << rows << " rows, channel " << r << ", sample " << t;
+    }
+}
+
+TEST (CellStepKernel, ARunWritesOnlyInsideTheFieldsAndItsSamples)
+{
+    if (Morvel::CellStepKernel::selectBlock() == nullptr)
+        GTEST_SKIP() << "this processor runs the portable code only";
+
+    expectRunWritesOnlyInsideTheFields (Morvel::CellStepKernel::selectBlock());
+    Morvel::CellStepKernel::forbidAvx512 (true);
+    expectRunWritesOnlyInsideTheFields (Morvel::CellStepKernel::selectBlock());
+    Morvel::CellStepKernel::forbidAvx512 (false);
 }
 
 } // namespace
