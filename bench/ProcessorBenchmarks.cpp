@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace
@@ -136,6 +138,36 @@ void processBlockWithToneMove (benchmark::State& state)
     {
         flip = ! flip;
         run.processor->knob1Raw->store (flip ? 0.4f : 0.35f);
+        run.processNoise();
+    }
+    reportRealTime (state, run.config);
+}
+
+/**
+    The block in which a tone control moves, once the engines have settled from the
+    previous move: the hypernetwork runs, the cell ramps its weights and new responses
+    are queued. The engines' 50 ms crossfade to those responses runs in the blocks
+    after it, which processBlockWithToneMove (a move in every block) includes.
+*/
+void processBlockWithOneToneMove (benchmark::State& state)
+{
+    BlockRun run (blockConfigs[state.range (0)]);
+    bool flip = false;
+
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        // Time for the loaders to build the last responses, then 150 ms of blocks for
+        // the engines to adopt them and finish their crossfade.
+        std::this_thread::sleep_for (std::chrono::milliseconds (3));
+        const double settleSeconds = 0.15;
+        const int settleBlocks = (int) std::ceil (settleSeconds * run.config.rate / run.config.block);
+        for (int i = 0; i < settleBlocks; ++i)
+            run.processNoise();
+        flip = ! flip;
+        run.processor->knob1Raw->store (flip ? 0.4f : 0.35f);
+        state.ResumeTiming();
+
         run.processNoise();
     }
     reportRealTime (state, run.config);
@@ -312,6 +344,7 @@ void printIdleCost()
 BENCHMARK (processBlock)->DenseRange (0, 4)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockOnADecayingTail)->Arg (3)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockWithToneMove)->Arg (1)->Arg (2)->Unit (benchmark::kMicrosecond);
+BENCHMARK (processBlockWithOneToneMove)->Arg (1)->Arg (2)->Unit (benchmark::kMicrosecond);
 BENCHMARK (convolutionEngine)
     ->ArgsProduct ({ { 1024, 1115 }, { 128, 256, 512, 1024, 2048 }, { 1024 } })
     ->ArgsProduct ({ { 2048, 2230 }, { 256, 512, 1024, 2048, 4096 }, { 2048 } })
