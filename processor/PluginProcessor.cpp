@@ -185,7 +185,7 @@ float autoGainTarget (float inputEnergy, float outputEnergy, float ceiling, floa
     frequency, so nothing folds back; going up, it starts where the pass band's first
     image begins.
 */
-ResamplingKernel::Specification conversionSpecification (double inputRate, double outputRate)
+ResamplingKernel::Targets conversionTargets (double inputRate, double outputRate)
 {
     constexpr double audioBandEdge = 20000.0;
     constexpr double attenuationDb = 110.0; // 10 dB above the goal, for the table's rounding
@@ -213,8 +213,8 @@ void designConversion (ResamplingKernel& kernel, double inputRate, double output
     // small enough to share a cache with the rest of the chain.
     constexpr std::size_t largestPositionTable = 4 << 20;
 
-    const auto specification = conversionSpecification (inputRate, outputRate);
-    kernel.design (specification, ResamplingKernel::halfWidthFor (specification) + extraHalfWidth);
+    const auto targets = conversionTargets (inputRate, outputRate);
+    kernel.design (targets, ResamplingKernel::halfWidthFor (targets) + extraHalfWidth);
     kernel.tabulatePositions (inputStep, outputStep, largestPositionTable);
 }
 
@@ -368,8 +368,8 @@ void MorvelAudioProcessor::designResamplers (int preparedBlock)
     // The down-sampler's half width is the one delay free to grow: by one model
     // sample where that makes the chain's delay a whole number of host samples (at
     // 48 and 96 kHz a model sample is half a host sample; 192 kHz has no conversion).
-    const auto downSpecification = conversionSpecification (effectiveModelRate, hostSampleRate);
-    const int shortest = ResamplingKernel::halfWidthFor (downSpecification);
+    const auto downTargets = conversionTargets (effectiveModelRate, hostSampleRate);
+    const int shortest = ResamplingKernel::halfWidthFor (downTargets);
     const bool oneMoreAligns = ! isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest, hostPerModel))
                             && isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest + 1, hostPerModel));
     designConversion (downsamplingKernel, effectiveModelRate, hostSampleRate, modelBlockSize, preparedBlock,

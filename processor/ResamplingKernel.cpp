@@ -66,11 +66,11 @@ double sinc (double x)
 }
 } // namespace
 
-int ResamplingKernel::halfWidthFor (const Specification& specification)
+int ResamplingKernel::halfWidthFor (const Targets& targets)
 {
     // Kaiser's estimate of the length for the attenuation over the transition.
-    const double transition = std::max (1.0e-4, specification.stopbandEdge - specification.passbandEdge);
-    const double length = (specification.attenuationDb - 7.95) / (2.285 * 2.0 * pi * transition) + 1.0;
+    const double transition = std::max (1.0e-4, targets.stopbandEdge - targets.passbandEdge);
+    const double length = (targets.attenuationDb - 7.95) / (2.285 * 2.0 * pi * transition) + 1.0;
     return std::max (1, (int) std::ceil (0.5 * length));
 }
 
@@ -90,14 +90,14 @@ double ResamplingKernel::prototype (double u) const noexcept
     return 2.0 * cutoff * sinc (2.0 * cutoff * u) * window;
 }
 
-void ResamplingKernel::design (const Specification& specification, int newHalfWidth)
+void ResamplingKernel::design (const Targets& targets, int newHalfWidth)
 {
     halfWidth = std::max (1, newHalfWidth);
     taps = 2 * halfWidth;
     stride = (taps + rowAlignment - 1) / rowAlignment * rowAlignment;
-    phases = phasesFor (specification.passbandEdge);
-    cutoff = 0.5 * (specification.passbandEdge + specification.stopbandEdge);
-    beta = kaiserBeta (specification.attenuationDb);
+    phases = phasesFor (targets.passbandEdge);
+    cutoff = 0.5 * (targets.passbandEdge + targets.stopbandEdge);
+    beta = kaiserBeta (targets.attenuationDb);
     windowScale = 1.0 / (besselI0 (beta) - 1.0);
 
     table.assign ((size_t) (phases + 1) * (size_t) stride, 0.0f);

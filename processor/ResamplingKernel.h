@@ -18,7 +18,7 @@ class ResamplingKernel
 {
 public:
     /** Band edges in cycles per input sample, and the stop-band attenuation in dB. */
-    struct Specification
+    struct Targets
     {
         double passbandEdge = 0.4;
         double stopbandEdge = 0.6;
@@ -26,14 +26,14 @@ public:
     };
 
     /** Half the kernel's length, in input samples, that reaches the attenuation over the transition. */
-    static int halfWidthFor (const Specification& specification);
+    static int halfWidthFor (const Targets& targets);
 
     /**
-        Designs the table for the specification with the given half width (at least
-        halfWidthFor (specification); a longer one adds delay, which may align the
+        Designs the table for the targets with the given half width (at least
+        halfWidthFor (targets); a longer one adds delay, which may align the
         chain's delays on whole samples). Allocates.
     */
-    void design (const Specification& specification, int halfWidth);
+    void design (const Targets& targets, int halfWidth);
 
     /** One tap of one at every position: the input passes through with no delay. Allocates. */
     void makePassThrough();

@@ -11,17 +11,17 @@ namespace
 // wet samples, blocks of varying length, the mix moving between blocks.
 void expectSameMix (int delay, int maxBlock, int channels, const std::vector<int>& blockSizes)
 {
-    const juce::dsp::ProcessSpec spec { 48000.0, (juce::uint32) maxBlock, (juce::uint32) channels };
+    const juce::dsp::ProcessSpec processSpec { 48000.0, (juce::uint32) maxBlock, (juce::uint32) channels };
 
     juce::dsp::DryWetMixer<float> delaying (800);
     delaying.setWetMixProportion (0.3f);
-    delaying.prepare (spec);
+    delaying.prepare (processSpec);
     delaying.setWetLatency ((float) delay);
     delaying.reset();
 
     juce::dsp::DryWetMixer<float> plain (0);
     plain.setWetMixProportion (0.3f);
-    plain.prepare (spec);
+    plain.prepare (processSpec);
     plain.reset();
     DryDelay dryDelay;
     dryDelay.prepare (channels, maxBlock, delay);

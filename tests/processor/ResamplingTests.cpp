@@ -241,13 +241,13 @@ TEST (BandLimitedResampler, BlendsPhaseRowsWhereNoPositionsAreTabulated)
 {
     // As at 44.1 kHz with blocks too long for a table of every position.
     const auto signal = noise (1, 8 * 1115, 0.9f, 4)[0];
-    const ResamplingKernel::Specification up { 20000.0 / 44100.0, 24100.0 / 44100.0, 110.0 };
-    const ResamplingKernel::Specification down { 20000.0 / 96037.5, 22050.0 / 96037.5, 110.0 };
+    const ResamplingKernel::Targets up { 20000.0 / 44100.0, 24100.0 / 44100.0, 110.0 };
+    const ResamplingKernel::Targets down { 20000.0 / 96037.5, 22050.0 / 96037.5, 110.0 };
 
-    for (const auto& [specification, inBlock, outBlock] : { std::tuple { up, 512, 1115 }, std::tuple { down, 1115, 512 } })
+    for (const auto& [targets, inBlock, outBlock] : { std::tuple { up, 512, 1115 }, std::tuple { down, 1115, 512 } })
     {
         ResamplingKernel kernel;
-        kernel.design (specification, ResamplingKernel::halfWidthFor (specification));
+        kernel.design (targets, ResamplingKernel::halfWidthFor (targets));
         ASSERT_EQ (kernel.getPositionCycle(), 0);
 
         BandLimitedResampler resampler;
