@@ -10,6 +10,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # hosting tests: a display for editors, LV2 tools and schemas
     xvfb xauth x11-utils lilv-utils sordi lv2-dev
+    # window tests: Mesa's software OpenGL, clicks and screenshots on the virtual display
+    libgl1-mesa-dri xdotool imagemagick
     # resource programs (weights, artwork) and their checks
     python3 python3-numpy python3-scipy python3-matplotlib python3-pil python3-cairo
     fonts-dejavu-core fonts-inter
