@@ -57,12 +57,9 @@ MorvelAudioProcessorEditor::~MorvelAudioProcessorEditor()
 
 void MorvelAudioProcessorEditor::bindGainControls()
 {
-    linkAttachment = std::make_unique<ButtonAttachment> (valueTreeState, "Link", ioSegment.linkButton);
-    showParameterNow (ioSegment.linkButton, "Link");
-    inputGainAttachment = std::make_unique<SliderAttachment> (valueTreeState, "Input Gain", ioSegment.inputSlider);
-    showParameterNow (ioSegment.inputSlider, "Input Gain");
-    outputGainAttachment = std::make_unique<SliderAttachment> (valueTreeState, "Output Gain", ioSegment.outputSlider);
-    showParameterNow (ioSegment.outputSlider, "Output Gain");
+    bind (linkAttachment, "Link", ioSegment.linkButton);
+    bind (inputGainAttachment, "Input Gain", ioSegment.inputSlider);
+    bind (outputGainAttachment, "Output Gain", ioSegment.outputSlider);
 
     // Registered after the attachments have set both sliders, so the link does not
     // take the first synchronisation for a move.
@@ -77,18 +74,14 @@ void MorvelAudioProcessorEditor::addKnobSlider (juce::Slider& slider, std::uniqu
     // carries the value (snapped to the parameter's step) to the parameter.
     addAndMakeVisible (slider);
     slider.setVisible (false);
-    attachment = std::make_unique<SliderAttachment> (valueTreeState, parameterID, slider);
-    showParameterNow (slider, parameterID);
+    bind (attachment, parameterID, slider);
 }
 
 void MorvelAudioProcessorEditor::bindSwitches()
 {
-    mixAttachment = std::make_unique<SliderAttachment> (valueTreeState, "Mix", mixSegment.mixSlider);
-    showParameterNow (mixSegment.mixSlider, "Mix");
-    autoGainAttachment = std::make_unique<ButtonAttachment> (valueTreeState, "AutoGain", autoGainSegment.toggle);
-    showParameterNow (autoGainSegment.toggle, "AutoGain");
-    bypassAttachment = std::make_unique<ButtonAttachment> (valueTreeState, "Bypass", bypassSegment.toggle);
-    showParameterNow (bypassSegment.toggle, "Bypass");
+    bind (mixAttachment, "Mix", mixSegment.mixSlider);
+    bind (autoGainAttachment, "AutoGain", autoGainSegment.toggle);
+    bind (bypassAttachment, "Bypass", bypassSegment.toggle);
 }
 
 // An attachment shows its parameter's value at once only when it is made on the

@@ -96,6 +96,14 @@ private:
     void bindSwitches();
     void showParameterNow (juce::Slider&, const juce::String& parameterID);
     void showParameterNow (juce::Button&, const juce::String& parameterID);
+
+    /** Binds the control to the parameter and shows the stored value in it at once. */
+    template <typename Attachment, typename Control>
+    void bind (std::unique_ptr<Attachment>& attachment, const juce::String& parameterID, Control& control)
+    {
+        attachment = std::make_unique<Attachment> (valueTreeState, parameterID, control);
+        showParameterNow (control, parameterID);
+    }
     void layOutChildren();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvelAudioProcessorEditor)
