@@ -270,7 +270,7 @@ void printStageBreakdown()
         const double whole = medianMicroseconds (7, blocks, [&] { run.processNoise(); });
 
         juce::dsp::AudioBlock<float> model (p.modelBuffer);
-        const int chunk = MorvelAudioProcessor::convolutionChunkSize (p.modelBlockSize);
+        const int chunk = MorvelAudioProcessor::convolutionChunkSize (p.modelBlockSize, p.irLength);
         int phase = p.convolutionPhase;
         const double convolution = medianMicroseconds (7, blocks, [&]
         {
@@ -291,11 +291,8 @@ void printStageBreakdown()
         const int modelChannels = p.modelBuffer.getNumChannels();
         const double conversion = medianMicroseconds (7, blocks, [&]
         {
-            for (int ch = 0; ch < modelChannels; ++ch)
-            {
-                p.upsamplers[ch].process (run.source.getReadPointer (ch), c.block, p.modelBuffer.getWritePointer (ch), p.modelBlockSize);
-                p.downsamplers[ch].process (p.modelBuffer.getReadPointer (ch), p.modelBlockSize, run.buffer.getWritePointer (ch), c.block);
-            }
+            p.upsampler.process (run.source.getArrayOfReadPointers(), modelChannels, c.block, p.modelBuffer.getArrayOfWritePointers(), p.modelBlockSize);
+            p.downsampler.process (p.modelBuffer.getArrayOfReadPointers(), modelChannels, p.modelBlockSize, run.buffer.getArrayOfWritePointers(), c.block);
         });
 
         run.buffer.makeCopyOf (run.source, true);

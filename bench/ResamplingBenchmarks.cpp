@@ -66,20 +66,23 @@ void convert (benchmark::State& state, bool up)
     const int inputBlock = up ? c.block : p->modelBlockSize;
     const int outputBlock = up ? p->modelBlockSize : c.block;
     const auto& kernel = up ? p->upsamplingKernel : p->downsamplingKernel;
-    BandLimitedResampler converters[channels];
+    BandLimitedResampler converter;
+    converter.prepare (kernel, inputBlock, outputBlock, inputBlock, channels);
     std::vector<float> input[channels], output[channels];
+    const float* inputs[channels];
+    float* outputs[channels];
 
     for (int ch = 0; ch < channels; ++ch)
     {
-        converters[ch].prepare (kernel, inputBlock, outputBlock, inputBlock);
         input[ch] = noise (inputBlock, (unsigned) ch + 1);
         output[ch].resize ((size_t) outputBlock);
+        inputs[ch] = input[ch].data();
+        outputs[ch] = output[ch].data();
     }
 
     for (auto _ : state)
     {
-        for (int ch = 0; ch < channels; ++ch)
-            converters[ch].process (input[ch].data(), inputBlock, output[ch].data(), outputBlock);
+        converter.process (inputs, channels, inputBlock, outputs, outputBlock);
         benchmark::DoNotOptimize (output[0].data());
     }
     reportRealTime (state, c, kernel);

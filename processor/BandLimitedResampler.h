@@ -6,15 +6,19 @@
 #include <vector>
 
 /**
-    Converts one channel between two rates in a fixed ratio: inputStep input samples
-    for every outputStep output samples, output k lying k * inputStep / outputStep input
-    samples after the first input, less the kernel's delay. The position is kept in
-    integers, so it never drifts, and it carries from block to block: however a stream
-    is cut into blocks, the outputs are the same.
+    Converts a group of channels between two rates in a fixed ratio: inputStep input
+    samples for every outputStep output samples, output k lying k * inputStep /
+    outputStep input samples after the first input, less the kernel's delay. The
+    position is kept in integers, so it never drifts, and it carries from block to
+    block: however a stream is cut into blocks, the outputs are the same.
 
     Each output is a dot product of the kernel row for its fractional position with the
-    last getTaps() input samples (two rows blended where it falls between rows). A call
-    reads only the block's samples and the history carried from earlier blocks.
+    last getTaps() input samples of its channel (two rows blended where it falls between
+    rows). All channels share the position, so every row is read once for all of them:
+    the tables of a fractional ratio are too large to stay in the nearest cache, and
+    reading them once per channel would cost more than the arithmetic. Each channel's
+    outputs are exactly those it would get converted on its own. A call reads only the
+    block's samples and the history carried from earlier blocks.
 */
 class BandLimitedResampler
 {
@@ -22,17 +26,20 @@ public:
     /**
         Uses `kernel` (which must outlive this object and not be redesigned while it
         is in use) at the ratio inputStep : outputStep, for blocks of up to
-        maxInputSamples, and starts from silence at position 0.
-        Preparation only: allocates.
+        maxInputSamples in up to maxChannels channels, and starts from silence at
+        position 0. The inner products are the fastest this processor runs unless
+        others are given. Preparation only: allocates.
     */
-    void prepare (const ResamplingKernel& kernel, int inputStep, int outputStep, int maxInputSamples);
+    void prepare (const ResamplingKernel& kernel, int inputStep, int outputStep, int maxInputSamples, int maxChannels = 1,
+                  const DotProduct& products = DotProduct::fastest());
 
     /** Clears the history and the position: the next block starts as after preparation. */
     void reset() noexcept;
 
     /**
-        Takes numInput samples (at most the prepared maximum; any beyond it are
-        ignored) and produces numOutput samples. Only outputs that are due may be asked
+        Takes numInput samples of each of the first numChannels channels (at most the
+        prepared numbers; any beyond them are ignored) and produces numOutput samples of
+        each. Prepared channels left out hear silence in this block. Only outputs that are due may be asked
         for: the input sample at an output's position must have arrived by the end of
         this block (it may also lie one sample before the block, in the history). The
         chain's counts never ask for more; a caller that does gets outputs computed from
@@ -42,7 +49,13 @@ public:
         [audio thread] No allocation, no lock; about getTaps() multiply-adds per
         output, twice that where the output falls between two rows of the kernel.
     */
-    void process (const float* input, int numInput, float* output, int numOutput) noexcept;
+    void process (const float* const* inputs, int numChannels, int numInput, float* const* outputs, int numOutput) noexcept;
+
+    /** The first channel alone. */
+    void process (const float* input, int numInput, float* output, int numOutput) noexcept
+    {
+        process (&input, 1, numInput, &output, numOutput);
+    }
 
 private:
     const ResamplingKernel* kernel = nullptr;
@@ -50,6 +63,8 @@ private:
     int inputStep = 1;
     int outputStep = 1;
     int capacity = 0;
+    int channels = 0;
+    int lineLength = 0;
 
     // The next output's position: the newest input sample it reads, counted from the
     // next block's first sample, and the fraction beyond it in units of 1 / outputStep;
@@ -66,6 +81,17 @@ private:
     };
 
     Position next;
+
+    /** One call's channels, input count and outputs. */
+    struct Block
+    {
+        int numChannels;
+        int numInput;
+        float* const* outputs;
+        int numOutput;
+    };
+
+    static constexpr int maxSharedChannels = 16;
     int wholeStep = 0;
     int fractionStep = 0;
     int rowStep = 0;
@@ -73,6 +99,14 @@ private:
 
     void advance (Position& position) const noexcept;
 
-    /** The last getTaps() input samples of earlier blocks, then the current block. */
-    std::vector<float> line;
+    /** Per channel, lineLength apart: the last getTaps() input samples of earlier blocks, then the current block. */
+    std::vector<float> lines;
+
+    void writeBlock (const float* const* inputs, int numChannels, int numInput) noexcept;
+    void convertTabulated (const Block& block) noexcept;
+    void convertBlended (const Block& block) noexcept;
+    const float* newestSamples (const Block& block, int whole) const noexcept;
+    void applyRow (const Block& block, const float* row, const float* samples, int j) const noexcept;
+    void copyTap (const Block& block, const float* samples, int unit, int j) const noexcept;
+    void keepHistory (int numInput) noexcept;
 };

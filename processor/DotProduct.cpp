@@ -1,6 +1,9 @@
 #include "processor/DotProduct.h"
+#include "processor/TabulatedWalk.h"
 
 #include <Eigen/Core>
+
+#include <cstddef>
 
 namespace DotProductAvx2
 {
@@ -8,6 +11,8 @@ namespace DotProductAvx2
 float single (const float* a, const float* b, int n) noexcept;
 void pair (const float* a0, const float* a1, const float* b, int n, float& sum0, float& sum1) noexcept;
 void quad (const float* a, const float* b, int bStep, int n, float* sums) noexcept;
+void shared (const float* a, const float* b, int bChannelStride, int channels, int n, float* sums) noexcept;
+void walk (TabulatedWalk& w) noexcept;
 } // namespace DotProductAvx2
 
 namespace
@@ -29,7 +34,37 @@ void portableQuad (const float* a, const float* b, int bStep, int n, float* sums
         sums[m] = portableSingle (a, b + m * bStep, n);
 }
 
-const DotProduct portableVersion { &portableSingle, &portablePair, &portableQuad };
+void portableShared (const float* a, const float* b, int bChannelStride, int channels, int n, float* sums) noexcept
+{
+    for (int c = 0; c < channels; ++c)
+        sums[c] = portableSingle (a, b + (std::ptrdiff_t) c * bChannelStride, n);
+}
+
+struct PortableProducts
+{
+    static void shared (const float* a, const float* b, int bChannelStride, int channels, int n, float* sums) noexcept
+    {
+        portableShared (a, b, bChannelStride, channels, n, sums);
+    }
+
+    template <int count>
+    static void sharedFixed (const float* a, const float* b, int bChannelStride, int n, float* sums) noexcept
+    {
+        portableShared (a, b, bChannelStride, count, n, sums);
+    }
+
+    static void quad (const float* a, const float* b, int bStep, int n, float* sums) noexcept
+    {
+        portableQuad (a, b, bStep, n, sums);
+    }
+};
+
+void portableWalk (TabulatedWalk& w) noexcept
+{
+    walkTabulated<PortableProducts> (w);
+}
+
+const DotProduct portableVersion { &portableSingle, &portablePair, &portableQuad, &portableShared, &portableWalk };
 
 const DotProduct& detectFastest() noexcept
 {
@@ -38,7 +73,8 @@ const DotProduct& detectFastest() noexcept
     __builtin_cpu_init();
     if (__builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma"))
     {
-        static const DotProduct avx2 { &DotProductAvx2::single, &DotProductAvx2::pair, &DotProductAvx2::quad };
+        static const DotProduct avx2 { &DotProductAvx2::single, &DotProductAvx2::pair, &DotProductAvx2::quad,
+                                       &DotProductAvx2::shared, &DotProductAvx2::walk };
         return avx2;
     }
 #endif

@@ -1,5 +1,7 @@
 #pragma once
 
+struct TabulatedWalk;
+
 /**
     The inner products of the rate converters, in the fastest version that the
     processor running the program supports: AVX2 with FMA where present, otherwise the
@@ -22,9 +24,21 @@ struct DotProduct
     */
     using Quad = void (*) (const float* a, const float* b, int bStep, int n, float* sums) noexcept;
 
+    /**
+        The sums of a[i] * b[i + c * bChannelStride] for i < n and c < channels, into
+        sums[c]: one row applied to several channels, reading `a` once for every few
+        channels. Each sum is exactly the one `single` gives for its channel.
+    */
+    using Shared = void (*) (const float* a, const float* b, int bChannelStride, int channels, int n, float* sums) noexcept;
+
+    /** A converter's block over tabulated positions, with these products inlined (see TabulatedWalk.h). */
+    using Walk = void (*) (TabulatedWalk& walk) noexcept;
+
     Single single;
     Pair pair;
     Quad quad;
+    Shared shared;
+    Walk walk;
 
     /** The fastest version for this processor (chosen once, on first use). */
     static const DotProduct& fastest() noexcept;

@@ -2,7 +2,11 @@
 // after the processor has reported both. It includes no Eigen and no framework header,
 // so no inline function compiled for AVX2 can stand in for a baseline one.
 
+#include "processor/TabulatedWalk.h"
+
 #include <immintrin.h>
+
+#include <cstddef>
 
 namespace DotProductAvx2
 {
@@ -81,5 +85,102 @@ void quad (const float* a, const float* b, int bStep, int n, float* sums) noexce
             r += a[k] * b[m * bStep + k];
         sums[m] = r;
     }
+}
+namespace
+{
+/**
+    single() for `count` channels at once (at most four), sharing each load of the row.
+    The accumulators and the order of every addition are single()'s, so each sum is
+    bit for bit the one single() gives.
+*/
+template <int count>
+void sharedGroup (const float* a, const float* b, int bChannelStride, int n, float* sums) noexcept
+{
+    const float* channel[count];
+    __m256 sumA[count], sumB[count];
+#pragma GCC unroll 4
+    for (int c = 0; c < count; ++c)
+    {
+        channel[c] = b + (std::ptrdiff_t) c * bChannelStride;
+        sumA[c] = _mm256_setzero_ps();
+        sumB[c] = _mm256_setzero_ps();
+    }
+
+    int i = 0;
+    for (; i + 16 <= n; i += 16)
+    {
+        const __m256 rowA = _mm256_loadu_ps (a + i);
+        const __m256 rowB = _mm256_loadu_ps (a + i + 8);
+#pragma GCC unroll 4
+        for (int c = 0; c < count; ++c)
+        {
+            sumA[c] = _mm256_fmadd_ps (rowA, _mm256_loadu_ps (channel[c] + i), sumA[c]);
+            sumB[c] = _mm256_fmadd_ps (rowB, _mm256_loadu_ps (channel[c] + i + 8), sumB[c]);
+        }
+    }
+
+    if (i + 8 <= n)
+    {
+        const __m256 row = _mm256_loadu_ps (a + i);
+#pragma GCC unroll 4
+        for (int c = 0; c < count; ++c)
+            sumA[c] = _mm256_fmadd_ps (row, _mm256_loadu_ps (channel[c] + i), sumA[c]);
+        i += 8;
+    }
+
+#pragma GCC unroll 4
+    for (int c = 0; c < count; ++c)
+        sums[c] = horizontalSum (_mm256_add_ps (sumA[c], sumB[c]));
+
+    // Rows are padded to whole vectors, so this is for other callers only.
+    for (int c = 0; c < count; ++c)
+        for (int k = i; k < n; ++k)
+            sums[c] += a[k] * channel[c][k];
+}
+} // namespace
+
+void shared (const float* a, const float* b, int bChannelStride, int channels, int n, float* sums) noexcept
+{
+    int c = 0;
+    for (; c + 4 <= channels; c += 4)
+        sharedGroup<4> (a, b + (std::ptrdiff_t) c * bChannelStride, bChannelStride, n, sums + c);
+
+    switch (channels - c)
+    {
+        case 3: sharedGroup<3> (a, b + (std::ptrdiff_t) c * bChannelStride, bChannelStride, n, sums + c); break;
+        case 2: sharedGroup<2> (a, b + (std::ptrdiff_t) c * bChannelStride, bChannelStride, n, sums + c); break;
+        case 1: sharedGroup<1> (a, b + (std::ptrdiff_t) c * bChannelStride, bChannelStride, n, sums + c); break;
+        default: break;
+    }
+}
+} // namespace DotProductAvx2
+
+namespace DotProductAvx2
+{
+namespace
+{
+struct Avx2Products
+{
+    static void shared (const float* a, const float* b, int bChannelStride, int channels, int n, float* sums) noexcept
+    {
+        DotProductAvx2::shared (a, b, bChannelStride, channels, n, sums);
+    }
+
+    template <int count>
+    static void sharedFixed (const float* a, const float* b, int bChannelStride, int n, float* sums) noexcept
+    {
+        sharedGroup<count> (a, b, bChannelStride, n, sums);
+    }
+
+    static void quad (const float* a, const float* b, int bStep, int n, float* sums) noexcept
+    {
+        DotProductAvx2::quad (a, b, bStep, n, sums);
+    }
+};
+} // namespace
+
+void walk (TabulatedWalk& w) noexcept
+{
+    walkTabulated<Avx2Products> (w);
 }
 } // namespace DotProductAvx2

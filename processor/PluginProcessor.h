@@ -146,8 +146,8 @@ public:
     // the host-rate outputs, and stops everything from the host's Nyquist frequency up.
     ResamplingKernel upsamplingKernel;
     ResamplingKernel downsamplingKernel;
-    BandLimitedResampler upsamplers[maxChannels];
-    BandLimitedResampler downsamplers[maxChannels];
+    BandLimitedResampler upsampler;
+    BandLimitedResampler downsampler;
     juce::AudioBuffer<float> modelBuffer;
 
     double antiAliasCutoff = 24000.0;
@@ -169,10 +169,11 @@ public:
 
     /**
         The largest number of samples that the engines take in one call when the model
-        block has modelSamples: a power of two, so that the engines' transforms fit it.
+        block has modelSamples and the response responseLength taps: a power of two, so
+        that the engines' transforms fit it.
         Pure; any thread.
     */
-    static int convolutionChunkSize (int modelSamples) noexcept;
+    static int convolutionChunkSize (int modelSamples, int responseLength) noexcept;
 
     /**
         Runs samples through engine in calls of at most chunk samples, cut where the

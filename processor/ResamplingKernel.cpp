@@ -113,6 +113,7 @@ void ResamplingKernel::design (const Targets& targets, int newHalfWidth)
     positionCycle = 0;
     positionTable.clear();
     positionUnitTaps.clear();
+    positionAdvances.clear();
 }
 
 void ResamplingKernel::fillRow (double fraction, float* destination, std::vector<double>& values) const
@@ -148,6 +149,7 @@ void ResamplingKernel::tabulatePositions (int inputStep, int outputStep, std::si
     positionCycle = 0;
     positionTable.clear();
     positionUnitTaps.clear();
+    positionAdvances.clear();
 
     if (inputStep <= 0 || outputStep <= 0)
         return;
@@ -158,6 +160,7 @@ void ResamplingKernel::tabulatePositions (int inputStep, int outputStep, std::si
 
     positionTable.assign ((size_t) cycle * (size_t) stride, 0.0f);
     positionUnitTaps.resize ((size_t) cycle);
+    positionAdvances.resize ((size_t) cycle);
 
     std::vector<double> values;
     for (int k = 0; k < cycle; ++k)
@@ -166,6 +169,9 @@ void ResamplingKernel::tabulatePositions (int inputStep, int outputStep, std::si
         float* destination = positionTable.data() + (size_t) k * (size_t) stride;
         fillRow (fraction, destination, values);
         positionUnitTaps[(size_t) k] = findUnitTap (destination);
+
+        const auto start = (std::int64_t) k * inputStep;
+        positionAdvances[(size_t) k] = (int) ((start + inputStep) / outputStep - start / outputStep);
     }
 
     positionCycle = cycle;
@@ -183,4 +189,5 @@ void ResamplingKernel::makePassThrough()
     positionCycle = 0;
     positionTable.clear();
     positionUnitTaps.clear();
+    positionAdvances.clear();
 }

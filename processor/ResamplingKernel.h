@@ -57,7 +57,10 @@ public:
     const float* positionRow (int k) const noexcept { return positionTable.data() + (std::size_t) k * (std::size_t) stride; }
 
     /** As unitTap(), for a tabulated position. */
-    int positionUnitTap (int k) const noexcept { return positionUnitTaps[(std::size_t) k]; }
+    const int& positionUnitTap (int k) const noexcept { return positionUnitTaps[(std::size_t) k]; }
+
+    /** Whole input samples from output k's newest sample to output k + 1's. */
+    const int& positionAdvance (int k) const noexcept { return positionAdvances[(std::size_t) k]; }
 
     /**
         The designed low-pass at a distance of u input samples from its centre, before
@@ -110,4 +113,5 @@ private:
     int positionCycle = 0;
     std::vector<float> positionTable;
     std::vector<int> positionUnitTaps;
+    std::vector<int> positionAdvances;
 };

@@ -64,7 +64,7 @@ std::vector<float> plainEngine (const std::vector<float>& x, const std::vector<f
 std::vector<float> chainEngine (MorvelAudioProcessor& p, const std::vector<float>& x)
 {
     const int modelBlock = p.modelBlockSize;
-    const int chunk = MorvelAudioProcessor::convolutionChunkSize (modelBlock);
+    const int chunk = MorvelAudioProcessor::convolutionChunkSize (modelBlock, p.irLength);
     int phase = 0;
 
     std::vector<float> y = x;

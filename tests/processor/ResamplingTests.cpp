@@ -194,6 +194,32 @@ TEST (DotProduct, TheFastestVersionAgreesWithThePortableOne)
     }
 }
 
+TEST (DotProduct, ARowSharedByChannelsGivesEachChannelItsOwnInnerProductExactly)
+{
+    // The shared version reads the row once for several channels; each sum must be the
+    // single product's, bit for bit, so that converting channels together changes nothing.
+    std::mt19937 rng (12);
+    std::uniform_real_distribution<float> dist (-1.0f, 1.0f);
+    const int channelStride = 400;
+
+    for (const auto* products : { &DotProduct::fastest(), &DotProduct::portable() })
+        for (int n : { 1, 8, 15, 16, 24, 80, 336 })
+            for (int channels : { 1, 2, 3, 4, 5, 12 })
+            {
+                std::vector<float> row ((size_t) n), lines ((size_t) (channels * channelStride));
+                for (auto& v : row)
+                    v = dist (rng);
+                for (auto& v : lines)
+                    v = dist (rng);
+
+                float sums[12] = {};
+                products->shared (row.data(), lines.data(), channelStride, channels, n, sums);
+                for (int c = 0; c < channels; ++c)
+                    ASSERT_EQ (sums[c], products->single (row.data(), lines.data() + c * channelStride, n))
+                        << n << " taps, channel " << c << " of " << channels;
+            }
+}
+
 TEST (ResamplingKernel, AKernelCutAtTheInputsNyquistFrequencyCopiesItsWholeSampleOutputs)
 {
     // The up-sampler at 48 kHz: every other model sample is a host sample, copied exactly.
@@ -440,5 +466,121 @@ TEST (ResamplingEndToEnd, TheModelsToneReachesTheHostRateOutputWithinATenthOfADe
             std::cout << "[ resampling ] " << rate << " Hz, knobs " << knob1 << "/" << knob2
                       << ": host-rate response within " << worst << " dB of the model-rate one\n";
         }
+    }
+}
+
+namespace
+{
+/** Each channel converted by a converter of its own, as a reference. */
+std::vector<std::vector<float>> convertAlone (const ResamplingKernel& kernel, const std::vector<std::vector<float>>& input,
+                                              int inBlock, int outBlock, const std::vector<int>& blockOrder)
+{
+    std::vector<std::vector<float>> output;
+    for (const auto& channel : input)
+    {
+        BandLimitedResampler alone;
+        alone.prepare (kernel, inBlock, outBlock, inBlock);
+        std::vector<float> y;
+        size_t read = 0;
+        for (int count : blockOrder)
+        {
+            std::vector<float> out ((size_t) (count * outBlock / inBlock));
+            alone.process (channel.data() + read, count, out.data(), (int) out.size());
+            read += (size_t) count;
+            y.insert (y.end(), out.begin(), out.end());
+        }
+        output.push_back (y);
+    }
+    return output;
+}
+} // namespace
+
+TEST (BandLimitedResampler, ConvertsEveryChannelAsItWouldBeConvertedAlone)
+{
+    // Tabulated fractional positions (44.1 kHz both ways), unit taps and four-at-a-time
+    // rows (48 kHz), a long cycle (88.2 kHz, 333 samples) and blended rows, for channel
+    // counts on both sides of the groups the products share a row across. Whole blocks
+    // only, so that the reference's output counts are exact.
+    const ResamplingKernel::Targets blendUp { 20000.0 / 44100.0, 24100.0 / 44100.0, 110.0 };
+    ResamplingKernel blended;
+    blended.design (blendUp, ResamplingKernel::halfWidthFor (blendUp));
+
+    struct Case { double rate; int block; bool up; bool useBlended; };
+    for (const auto& c : { Case { 44100.0, 512, true, false }, Case { 44100.0, 512, false, false },
+                           Case { 48000.0, 64, true, false }, Case { 48000.0, 64, false, false },
+                           Case { 88200.0, 333, false, false }, Case { 44100.0, 512, true, true } })
+    {
+        auto p = prepared (c.rate, c.block, 0.0f);
+        const int hostBlock = c.block, modelBlock = p->modelBlockSize;
+        const int inBlock = c.up ? hostBlock : modelBlock, outBlock = c.up ? modelBlock : hostBlock;
+        const auto& kernel = c.useBlended ? blended : (c.up ? p->upsamplingKernel : p->downsamplingKernel);
+        ASSERT_EQ (kernel.getPositionCycle() == 0, c.useBlended);
+
+        for (int channels : { 2, 3, 5, 12 })
+        {
+            SCOPED_TRACE (testing::Message() << c.rate << " Hz, block " << c.block << (c.up ? ", up" : ", down")
+                                             << (c.useBlended ? ", blended" : "") << ", " << channels << " channels");
+            const std::vector<int> blockOrder (6, inBlock);
+            const auto input = noise (channels, 6 * inBlock, 0.9f, 20 + (unsigned) channels, true);
+            const auto expected = convertAlone (kernel, input, inBlock, outBlock, blockOrder);
+
+            for (const auto* products : { &DotProduct::fastest(), &DotProduct::portable() })
+            {
+                BandLimitedResampler together;
+                together.prepare (kernel, inBlock, outBlock, inBlock, channels, *products);
+                std::vector<std::vector<float>> output ((size_t) channels, std::vector<float> ((size_t) (6 * outBlock)));
+
+                for (int b = 0; b < 6; ++b)
+                {
+                    std::vector<const float*> in;
+                    std::vector<float*> out;
+                    for (int ch = 0; ch < channels; ++ch)
+                    {
+                        in.push_back (input[(size_t) ch].data() + b * inBlock);
+                        out.push_back (output[(size_t) ch].data() + b * outBlock);
+                    }
+                    together.process (in.data(), channels, inBlock, out.data(), outBlock);
+                }
+
+                // The fastest products are the reference's own, so the outputs are equal;
+                // the portable ones sum in another order.
+                const float tolerance = products == &DotProduct::fastest() ? 0.0f : 1.0e-6f;
+                for (int ch = 0; ch < channels; ++ch)
+                    for (size_t i = 0; i < output[(size_t) ch].size(); ++i)
+                        ASSERT_NEAR (output[(size_t) ch][i], expected[(size_t) ch][i], tolerance) << "channel " << ch << ", sample " << i;
+            }
+        }
+    }
+}
+
+TEST (BandLimitedResampler, APreparedChannelLeftOutOfABlockHearsSilenceInIt)
+{
+    auto p = prepared (44100.0, 512, 0.0f);
+    const int inBlock = 512, outBlock = p->modelBlockSize;
+    const auto input = noise (2, 4 * inBlock, 0.9f, 31, true);
+
+    // The second channel is left out of the second block: its reference hears silence there.
+    auto silenced = input;
+    std::fill (silenced[1].begin() + inBlock, silenced[1].begin() + 2 * inBlock, 0.0f);
+    const auto expected = convertAlone (p->upsamplingKernel, silenced, inBlock, outBlock, std::vector<int> (4, inBlock));
+
+    BandLimitedResampler together;
+    together.prepare (p->upsamplingKernel, inBlock, outBlock, inBlock, 2);
+    std::vector<std::vector<float>> output (2, std::vector<float> ((size_t) (4 * outBlock), -1.0f));
+    for (int b = 0; b < 4; ++b)
+    {
+        const float* in[] = { input[0].data() + b * inBlock, input[1].data() + b * inBlock };
+        float* out[] = { output[0].data() + b * outBlock, output[1].data() + b * outBlock };
+        together.process (in, b == 1 ? 1 : 2, inBlock, out, outBlock);
+    }
+
+    for (size_t i = 0; i < output[0].size(); ++i)
+        ASSERT_EQ (output[0][i], expected[0][i]) << "sample " << i;
+    for (size_t i = 0; i < output[1].size(); ++i)
+    {
+        if (i >= (size_t) outBlock && i < (size_t) (2 * outBlock))
+            ASSERT_EQ (output[1][i], -1.0f) << "left-out output written at " << i;
+        else
+            ASSERT_EQ (output[1][i], expected[1][i]) << "sample " << i;
     }
 }
