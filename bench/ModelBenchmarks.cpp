@@ -62,6 +62,15 @@ void BM_HypernetworkForward (benchmark::State& state)
     }
 }
 
+// The hypernetwork's portable code, which processors without a faster layer run.
+template <int N>
+void BM_HypernetworkForwardPortable (benchmark::State& state)
+{
+    Morvel::LayerKernel::forcePortable (true);
+    BM_HypernetworkForward<N> (state);
+    Morvel::LayerKernel::forcePortable (false);
+}
+
 struct CellInputs
 {
     Eigen::MatrixXf inputWeights;
@@ -292,6 +301,8 @@ private:
 
 BENCHMARK_TEMPLATE (BM_HypernetworkForward, 1024);
 BENCHMARK_TEMPLATE (BM_HypernetworkForward, 2048);
+BENCHMARK_TEMPLATE (BM_HypernetworkForwardPortable, 1024);
+BENCHMARK_TEMPLATE (BM_HypernetworkForwardPortable, 2048);
 BENCHMARK (BM_CellStepOptimised)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellStepPortable)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellRun)->Arg (1)->Arg (2)->Arg (12);
