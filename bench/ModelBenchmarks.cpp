@@ -62,6 +62,15 @@ void BM_HypernetworkForward (benchmark::State& state)
     }
 }
 
+// The hypernetwork's portable code, which processors without a faster layer run.
+template <int N>
+void BM_HypernetworkForwardPortable (benchmark::State& state)
+{
+    Morvel::LayerKernel::forcePortable (true);
+    BM_HypernetworkForward<N> (state);
+    Morvel::LayerKernel::forcePortable (false);
+}
+
 struct CellInputs
 {
     Eigen::MatrixXf inputWeights;
@@ -153,6 +162,37 @@ void BM_CellRun (benchmark::State& state)
     {
         // The outputs replace the inputs; feeding them back keeps the state moving.
         cell.forwardBlock (pointers.data(), 0, runLength, in.inputWeights, in.recurrentWeights);
+        benchmark::DoNotOptimize (pointers[0][runLength - 1]);
+    }
+
+    state.SetItemsProcessed (state.iterations() * rows * runLength);
+}
+
+// The run in the block where a tone control moved: the weights ramp across the run from
+// one set to another, each step's entry computed as the run goes.
+void BM_CellRampRun (benchmark::State& state)
+{
+    const int rows = static_cast<int> (state.range (0));
+    const CellInputs in;
+    const Eigen::MatrixXf fromInputWeights = in.inputWeights * 0.75f;
+    const Eigen::MatrixXf fromRecurrentWeights = in.recurrentWeights * 0.9f;
+    Morvel::HyperGRU<float, 1, 1, hiddenSize> cell;
+    cell.outputWeights = in.outputWeights;
+    cell.reset (rows, runLength);
+
+    std::vector<std::vector<float>> channels (static_cast<std::size_t> (rows));
+    std::vector<float*> pointers;
+    for (int r = 0; r < rows; ++r)
+    {
+        auto& channel = channels[static_cast<std::size_t> (r)];
+        channel.assign (in.samples.begin() + r * 97, in.samples.begin() + r * 97 + runLength);
+        pointers.push_back (channel.data());
+    }
+
+    for (auto _ : state)
+    {
+        cell.forwardRamp (pointers.data(), 0, runLength, fromInputWeights, fromRecurrentWeights, in.inputWeights,
+                          in.recurrentWeights, runLength);
         benchmark::DoNotOptimize (pointers[0][runLength - 1]);
     }
 
@@ -261,9 +301,12 @@ private:
 
 BENCHMARK_TEMPLATE (BM_HypernetworkForward, 1024);
 BENCHMARK_TEMPLATE (BM_HypernetworkForward, 2048);
+BENCHMARK_TEMPLATE (BM_HypernetworkForwardPortable, 1024);
+BENCHMARK_TEMPLATE (BM_HypernetworkForwardPortable, 2048);
 BENCHMARK (BM_CellStepOptimised)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellStepPortable)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellRun)->Arg (1)->Arg (2)->Arg (12);
+BENCHMARK (BM_CellRampRun)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellRunWithoutAvx512)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellRunPortable)->Arg (1)->Arg (2)->Arg (12);
 BENCHMARK (BM_CellStepLiteral)->Arg (1)->Arg (2)->Arg (12);

@@ -228,24 +228,43 @@ struct ArrangedWeights
             transposeBlock (hiddenWeights + g * H * H, rows[g]);
         }
     }
-
-    void rampEntry (const ArrangedWeights& start, const ArrangedWeights& step, const ArrangedWeights& end, long entry, long lastEntry)
-    {
-        if (entry == 0 || entry == lastEntry)
-        {
-            *this = entry == 0 ? start : end;
-            return;
-        }
-
-        const __m256 k = broadcast (static_cast<float> (entry));
-        for (int g = 0; g < 3; ++g)
-        {
-            input[g] = _mm256_add_ps (_mm256_mul_ps (step.input[g], k), start.input[g]);
-            for (int i = 0; i < H; ++i)
-                rows[g][i] = _mm256_add_ps (_mm256_mul_ps (step.rows[g][i], k), start.rows[g][i]);
-        }
-    }
 };
+
+// One set of weights for every step of a stretch.
+struct FixedWeights
+{
+    const ArrangedWeights& weights;
+
+    const FixedWeights& at (long) const { return *this; }
+    __m256 input (int g) const { return weights.input[g]; }
+    __m256 row (int g, int i) const { return weights.rows[g][i]; }
+};
+
+// A ramp's entry e, strictly between its ends: step * e + start (multiply, then add),
+// each vector computed where the step reads it, so the entry never goes through memory.
+struct RampEntry
+{
+    const ArrangedWeights& start;
+    const ArrangedWeights& step;
+    __m256 entry;
+
+    __m256 input (int g) const { return _mm256_add_ps (_mm256_mul_ps (step.input[g], entry), start.input[g]); }
+    __m256 row (int g, int i) const { return _mm256_add_ps (_mm256_mul_ps (step.rows[g][i], entry), start.rows[g][i]); }
+};
+
+// The entries strictly between a ramp's ends: step t takes entry t.
+struct RampEntries
+{
+    const ArrangedWeights& start;
+    const ArrangedWeights& step;
+
+    RampEntry at (long t) const { return { start, step, broadcast (static_cast<float> (t)) }; }
+};
+
+inline long clampedTo (long value, long low, long high)
+{
+    return value < low ? low : (value > high ? high : value);
+}
 
 // The ramp's entry for step t in column-major storage, for the many-row step.
 void rampWeights (const Buffers& start, const CellStepKernel::Ramp& ramp, long t, const float*& inputWeights,
@@ -272,9 +291,93 @@ void rampWeights (const Buffers& start, const CellStepKernel::Ramp& ramp, long t
     hiddenWeights = ramp.entryHiddenWeights;
 }
 
-// The same arithmetic as stepRowsInLanes, in the same order, so that both give the same
-// numbers; here the weights are arranged once and the hidden state stays in registers
-// from one step to the next. The fields receive the last step's values at the end.
+template <typename Value, int N>
+inline void copy (const Value (&from)[N], Value (&to)[N])
+{
+    for (int n = 0; n < N; ++n)
+        to[n] = from[n];
+}
+
+// The state of G rows across a run, and the last step's values for the fields.
+template <int G>
+struct RowsInLanes
+{
+    const CellStepKernel::Block& block;
+    __m256 outputWeights;
+    __m256 hidden[G] {};
+    __m256 input[3 * G] {}, recurrent[3 * G] {}, gates[2 * G] {}, candidate[G] {};
+    float x[G] {}, y[G] {};
+
+    // The same arithmetic as stepRowsInLanes, in the same order, so that both give the same
+    // numbers, for steps [first, end), step t with the weights that weightsFor.at (t) gives.
+    // The state lives in locals for the stretch: the members' vector type may alias the
+    // channels' floats, so the compiler would reload them after every store.
+    template <typename Schedule>
+    void run (long first, long end, const Schedule& weightsFor) noexcept
+    {
+        if (first >= end)
+            return;
+
+        __m256 h[G], in[3 * G], rec[3 * G], gt[2 * G], cand[G];
+        float xs[G], ys[G];
+        copy (hidden, h);
+        copy (input, in);
+        copy (recurrent, rec);
+        copy (gates, gt);
+        copy (candidate, cand);
+        copy (x, xs);
+        copy (y, ys);
+        const __m256 out = outputWeights;
+
+        for (long t = first; t < end; ++t)
+        {
+            for (int b = 0; b < G; ++b)
+                xs[b] = block.channels[b][t];
+
+            const auto& weights = weightsFor.at (t);
+            for (int g = 0; g < 3; ++g)
+            {
+                const __m256 inputWeights = weights.input (g);
+                __m256 rows[H];
+                for (int i = 0; i < H; ++i)
+                    rows[i] = weights.row (g, i);
+
+                for (int b = 0; b < G; ++b)
+                {
+                    in[g * G + b] = _mm256_mul_ps (broadcast (xs[b]), inputWeights);
+
+                    __m256 pairs[4];
+                    for (int p = 0; p < 4; ++p)
+                        pairs[p] = _mm256_fmadd_ps (lane (h[b], 2 * p + 1), rows[2 * p + 1],
+                                                    _mm256_mul_ps (lane (h[b], 2 * p), rows[2 * p]));
+                    rec[g * G + b] = _mm256_add_ps (_mm256_add_ps (pairs[0], pairs[1]), _mm256_add_ps (pairs[2], pairs[3]));
+                }
+            }
+
+            updateRows<G> (in, rec, gt, cand, h);
+
+            for (int b = 0; b < G; ++b)
+            {
+                ys[b] = sumOfLanes (_mm256_mul_ps (h[b], out));
+                block.channels[b][t] = ys[b];
+            }
+        }
+
+        copy (h, hidden);
+        copy (in, input);
+        copy (rec, recurrent);
+        copy (gt, gates);
+        copy (cand, candidate);
+        copy (xs, x);
+        copy (ys, y);
+    }
+};
+
+// The weights are arranged once for the run. Under a ramp, step t takes entry
+// min(t, lastEntry): the run splits into the stretch at entry 0 (the start weights), the
+// stretch between the ends (computed step by step) and the stretch at the last entry (the
+// end weights), so no step asks which one it is in. The fields receive the last step's
+// values at the end.
 template <int G>
 void runRowsInLanes (const CellStepKernel::Block& block) noexcept
 {
@@ -282,60 +385,38 @@ void runRowsInLanes (const CellStepKernel::Block& block) noexcept
     if (block.count <= 0)
         return;
 
-    ArrangedWeights start, weights;
+    ArrangedWeights start;
     start.arrange (c.inputWeights, c.hiddenWeights);
-    weights = start;
 
-    ArrangedWeights step, end;
+    RowsInLanes<G> rows { block, _mm256_loadu_ps (c.outputWeights) };
+    loadRows<G> (c.hiddenState, rows.hidden);
+
+    const long first = block.firstSample;
+    const long end = block.firstSample + block.count;
     const auto* ramp = block.ramp;
-    if (ramp != nullptr)
+
+    if (ramp == nullptr)
     {
+        rows.run (first, end, FixedWeights { start });
+    }
+    else
+    {
+        ArrangedWeights step, last;
         step.arrange (ramp->stepInputWeights, ramp->stepHiddenWeights);
-        end.arrange (ramp->endInputWeights, ramp->endHiddenWeights);
+        last.arrange (ramp->endInputWeights, ramp->endHiddenWeights);
+
+        const long rampStart = clampedTo (1, first, end);
+        const long rampEnd = clampedTo (ramp->lastEntry, rampStart, end);
+        rows.run (first, rampStart, FixedWeights { start });
+        rows.run (rampStart, rampEnd, RampEntries { start, step });
+        rows.run (rampEnd, end, FixedWeights { last });
     }
 
-    const __m256 outputWeights = _mm256_loadu_ps (c.outputWeights);
-
-    __m256 hidden[G];
-    loadRows<G> (c.hiddenState, hidden);
-
-    __m256 input[3 * G], recurrent[3 * G], gates[2 * G], candidate[G];
-    float x[G] {}, y[G] {};
-
-    for (long t = block.firstSample; t < block.firstSample + block.count; ++t)
-    {
-        for (int b = 0; b < G; ++b)
-            x[b] = block.channels[b][t];
-
-        if (ramp != nullptr)
-            weights.rampEntry (start, step, end, t < ramp->lastEntry ? t : ramp->lastEntry, ramp->lastEntry);
-
-        for (int g = 0; g < 3; ++g)
-            for (int b = 0; b < G; ++b)
-            {
-                input[g * G + b] = _mm256_mul_ps (broadcast (x[b]), weights.input[g]);
-
-                __m256 pairs[4];
-                for (int p = 0; p < 4; ++p)
-                    pairs[p] = _mm256_fmadd_ps (lane (hidden[b], 2 * p + 1), weights.rows[g][2 * p + 1],
-                                                _mm256_mul_ps (lane (hidden[b], 2 * p), weights.rows[g][2 * p]));
-                recurrent[g * G + b] = _mm256_add_ps (_mm256_add_ps (pairs[0], pairs[1]), _mm256_add_ps (pairs[2], pairs[3]));
-            }
-
-        updateRows<G> (input, recurrent, gates, candidate, hidden);
-
-        for (int b = 0; b < G; ++b)
-        {
-            y[b] = sumOfLanes (_mm256_mul_ps (hidden[b], outputWeights));
-            block.channels[b][t] = y[b];
-        }
-    }
-
-    storeFields<G> (c, input, recurrent, gates, candidate, hidden);
+    storeFields<G> (c, rows.input, rows.recurrent, rows.gates, rows.candidate, rows.hidden);
     for (int b = 0; b < G; ++b)
     {
-        block.inputs[b] = x[b];
-        c.output[b] = y[b];
+        block.inputs[b] = rows.x[b];
+        c.output[b] = rows.y[b];
     }
 }
 

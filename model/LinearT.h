@@ -30,15 +30,16 @@ public:
     /** Result of the last hypernetwork evaluation, 1 x Out (empty until then). */
     Eigen::MatrixXf out;
 
-    /** In x Out; weight(i, o) is the weight from input i to output o. */
-    Eigen::MatrixXf weight;
+    /** In x Out; weight(i, o) is the weight from input i to output o. Stored input by
+        input (row-major): the evaluation runs along the outputs, a whole vector at a time. */
+    Eigen::Matrix<float, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> weight;
 
     /** 1 x Out; bias(0, o) belongs to output o. */
     Eigen::Matrix<float, 1, Eigen::Dynamic, Eigen::RowMajor, 1, Eigen::Dynamic> bias;
 
     /** Zero weights and bias, empty out. Allocates; call off the audio thread. */
     LinearT()
-        : weight (Eigen::MatrixXf::Zero (In, Out)),
+        : weight (decltype (weight)::Zero (In, Out)),
           bias (decltype (bias)::Zero (1, Out))
     {
     }

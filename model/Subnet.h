@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/LayerKernel.h"
 #include "model/LinearT.h"
 
 #include <Eigen/Dense>
@@ -98,20 +99,31 @@ public:
     static constexpr float leakySlope = 0.2f;
 
 private:
-    /** out = x * weight + bias; out keeps its storage once it has the layer's shape. */
+    /** out = x * weight + bias, then LeakyReLU where `leaky`; out keeps its storage once it
+        has the layer's shape. x is a contiguous 1 x LayerIn row. */
     template <int LayerIn, int LayerOut, typename Input>
-    static void evaluate (LinearT<T, LayerIn, LayerOut>& layer, const Input& x)
+    static void evaluate (LinearT<T, LayerIn, LayerOut>& layer, const Input& x, bool leaky = false)
     {
         layer.out.resize (1, LayerOut);
+
+        // Where the processor offers more than the baseline instruction set, a version
+        // written for it does the same sums in its own order, with fused multiply-adds.
+        if (const LayerKernel::Function kernel = LayerKernel::select())
+        {
+            kernel ({ x.data(), layer.weight.data(), layer.bias.data(), layer.out.data(), LayerIn, LayerOut, leaky, leakySlope });
+            return;
+        }
+
         layer.out.noalias() = x * layer.weight;
         layer.out += layer.bias;
+        if (leaky)
+            layer.out = (layer.out.array() * leakySlope).max (layer.out.array()).matrix();
     }
 
     template <int LayerIn, int LayerOut, typename Input>
     static void evaluateActivated (LinearT<T, LayerIn, LayerOut>& layer, const Input& x)
     {
-        evaluate (layer, x);
-        layer.out = (layer.out.array() * leakySlope).max (layer.out.array()).matrix();
+        evaluate (layer, x, true);
     }
 };
 

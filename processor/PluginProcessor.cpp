@@ -532,9 +532,7 @@ bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2, int modelS
     if (knob1 == lastKnob1 && knob2 == lastKnob2)
         return false;
 
-    previousIhWeights = activeIhWeights();
-    previousHhWeights = activeHhWeights();
-
+    keepWeightsAsRampStart();
     evaluateActiveSubnet (knob1, knob2);
 
     rampLength = modelSamples;
@@ -542,6 +540,17 @@ bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2, int modelS
     fillImpulseResponses();
     queueImpulseResponses();
     return true;
+}
+
+void MorvelAudioProcessor::keepWeightsAsRampStart() noexcept
+{
+    // The outgoing weights become the ramp's start by exchanging storage with it rather
+    // than by a copy; the hypernetwork then writes the new weights over the old start,
+    // whose shape they share (resetWeightRamp saw to that), so nothing is allocated.
+    auto& subnetIh = useHighRateModel ? highRateSubnet.ihWeights : standardRateSubnet.ihWeights;
+    auto& subnetHh = useHighRateModel ? highRateSubnet.hhWeights : standardRateSubnet.hhWeights;
+    previousIhWeights.swap (subnetIh);
+    previousHhWeights.swap (subnetHh);
 }
 
 void MorvelAudioProcessor::queueImpulseResponses()

@@ -224,6 +224,7 @@ private:
     void processPiece (juce::AudioBuffer<float>& buffer);
     int takeModelSamplesFor (int hostSamples) noexcept;
     bool updateToneModel (float knob1, float knob2, int modelSamples);
+    void keepWeightsAsRampStart() noexcept;
     void queueImpulseResponses();
     static void sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept;
     static void applyGainParameter (juce::AudioBuffer<float>& buffer, float gainDb, float& previousGain) noexcept;

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -142,6 +145,112 @@ TEST (Subnet, SameControlsGiveBitIdenticalOutputs)
     EXPECT_TRUE (subnet->ihWeights == ih);
     EXPECT_TRUE (subnet->hhWeights == hh);
     EXPECT_TRUE (subnet->convKernel == conv);
+}
+
+// ---- the layer evaluation against the plain one it replaces ------------------------
+
+// The hypernetwork as it was first written: every layer a product with a column-major
+// dynamic matrix, then the bias, then LeakyReLU as Eigen's max(v * slope, v).
+struct LiteralOutputs
+{
+    Eigen::MatrixXf ih, hh, conv;
+};
+
+template <typename Layer>
+Eigen::MatrixXf literalLayer (const Layer& layer, const Eigen::MatrixXf& x, bool leaky)
+{
+    const Eigen::MatrixXf weight = layer.weight; // column-major copy
+    Eigen::MatrixXf out = x * weight;
+    out += layer.bias;
+    if (leaky)
+        out = (out.array() * Morvel::Subnet<float, 1, 2, 8, 8>::leakySlope).max (out.array()).matrix();
+    return out;
+}
+
+template <int N>
+LiteralOutputs literalForward (const SubnetN<N>& net, const float* knobs)
+{
+    const Eigen::MatrixXf controls = Eigen::Map<const Eigen::Matrix<float, 1, 2>> (knobs);
+    const Eigen::MatrixXf embedding = literalLayer (net.preLayer2, literalLayer (net.preLayer0, controls, true), true);
+    auto head = [&embedding] (const auto& first, const auto& second, const auto& projection)
+    {
+        return literalLayer (projection, literalLayer (second, literalLayer (first, embedding, true), true), false);
+    };
+    const Eigen::MatrixXf ih = head (net.ihLayer0, net.ihLayer2, net.ihProjection);
+    const Eigen::MatrixXf hh = head (net.hhLayer0, net.hhLayer2, net.hhProjection);
+    Eigen::MatrixXf hhRows = hh;
+    hhRows.resize (24, 8);
+    return { ih, hhRows.transpose(), head (net.convLayer0, net.convLayer2, net.convProjection) };
+}
+
+// Within 1e-6 of the larger of the reference's largest magnitude and 1.
+void expectWithinFullScale (const Eigen::MatrixXf& m, const Eigen::MatrixXf& reference, const char* what)
+{
+    ASSERT_EQ (m.rows(), reference.rows()) << what;
+    ASSERT_EQ (m.cols(), reference.cols()) << what;
+    const double scale = std::max (1.0, static_cast<double> (reference.cwiseAbs().maxCoeff()));
+    EXPECT_LE ((m - reference).cwiseAbs().maxCoeff(), 1e-6 * scale) << what;
+}
+
+template <int N>
+void compareWithLiteral (bool portable)
+{
+    auto doc = makeRandomDocument (N, 31);
+    auto subnet = std::make_unique<SubnetN<N>>();
+    Cell gru;
+    Morvel::loadModel (doc, *subnet, gru);
+
+    Morvel::LayerKernel::forcePortable (portable);
+    for (const auto& knobs : { std::array { 0.5f, 0.5f }, std::array { 0.0f, 1.0f }, std::array { -3.0f, 7.5f } })
+    {
+        subnet->forward (knobs.data());
+        const auto literal = literalForward (*subnet, knobs.data());
+        expectWithinFullScale (subnet->ihWeights, literal.ih, "ihWeights");
+        expectWithinFullScale (subnet->hhWeights, literal.hh, "hhWeights");
+        expectWithinFullScale (subnet->convKernel, literal.conv, "convKernel");
+    }
+    Morvel::LayerKernel::forcePortable (false);
+}
+
+TEST (Subnet, EvaluationMatchesThePlainColumnMajorProducts)
+{
+    compareWithLiteral<1024> (true);
+    compareWithLiteral<2048> (true);
+    compareWithLiteral<1024> (false); // the version chosen for this processor
+    compareWithLiteral<2048> (false);
+}
+
+// The processor-specific layer on sizes the hypernetwork does not have: outputs that fill
+// no vector or leave a remainder, against a double-precision sum.
+TEST (LayerKernel, MatchesADoublePrecisionSumForAnyOutputCount)
+{
+    const auto kernel = Morvel::LayerKernel::select();
+    if (kernel == nullptr)
+        GTEST_SKIP() << "this processor has no faster layer";
+
+    std::srand (5);
+    for (const int inputs : { 1, 2, 16 })
+        for (const int outputs : { 1, 7, 8, 31, 32, 45, 200 })
+            for (const bool leaky : { false, true })
+            {
+                const Eigen::VectorXf x = Eigen::VectorXf::Random (inputs) * 3.0f;
+                const Eigen::VectorXf weights = Eigen::VectorXf::Random (inputs * outputs);
+                const Eigen::VectorXf bias = Eigen::VectorXf::Random (outputs);
+                Eigen::VectorXf out = Eigen::VectorXf::Constant (outputs + 1, 99.0f); // one beyond: untouched
+
+                kernel ({ x.data(), weights.data(), bias.data(), out.data(), inputs, outputs, leaky, 0.2f });
+
+                for (int o = 0; o < outputs; ++o)
+                {
+                    double v = bias[o];
+                    for (int i = 0; i < inputs; ++i)
+                        v += static_cast<double> (x[i]) * weights[i * outputs + o];
+                    if (leaky && v < 0.0)
+                        v *= 0.2;
+                    ASSERT_NEAR (out[o], v, 1e-5) << inputs << " inputs, " << outputs << " outputs, output " << o;
+                }
+                EXPECT_EQ (out[outputs], 99.0f);
+            }
 }
 
 // ---- the shipped weight documents -------------------------------------------------
