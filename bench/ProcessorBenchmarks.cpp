@@ -157,9 +157,11 @@ void processBlockWithOneToneMove (benchmark::State& state)
     for (auto _ : state)
     {
         state.PauseTiming();
-        // Time for the loaders to build the last responses, then 150 ms of blocks for
-        // the engines to adopt them and finish their crossfade.
-        std::this_thread::sleep_for (std::chrono::milliseconds (3));
+        // Time for the loader to build the last responses (it looks at its queue every
+        // 10 ms), then 150 ms of blocks for the engines to adopt them and finish their
+        // crossfade: otherwise the timed block may still be crossfading, or share the
+        // processor with the loader.
+        std::this_thread::sleep_for (std::chrono::milliseconds (25));
         const double settleSeconds = 0.15;
         const int settleBlocks = (int) std::ceil (settleSeconds * run.config.rate / run.config.block);
         for (int i = 0; i < settleBlocks; ++i)
@@ -341,7 +343,7 @@ void printIdleCost()
 BENCHMARK (processBlock)->DenseRange (0, 4)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockOnADecayingTail)->Arg (3)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockWithToneMove)->Arg (1)->Arg (2)->Unit (benchmark::kMicrosecond);
-BENCHMARK (processBlockWithOneToneMove)->Arg (1)->Arg (2)->Unit (benchmark::kMicrosecond);
+BENCHMARK (processBlockWithOneToneMove)->Arg (1)->Arg (2)->Iterations (400)->Unit (benchmark::kMicrosecond);
 BENCHMARK (convolutionEngine)
     ->ArgsProduct ({ { 1024, 1115 }, { 128, 256, 512, 1024, 2048 }, { 1024 } })
     ->ArgsProduct ({ { 2048, 2230 }, { 256, 512, 1024, 2048, 4096 }, { 2048 } })
