@@ -139,24 +139,36 @@ void BM_CellStepPortable (benchmark::State& state)
 
 constexpr int runLength = 1024; // steps per run: a model block at 48 kHz with 512-sample blocks
 
+// A cell ready for runs over `rows` channels, each a different stretch of the inputs.
+struct CellRunSetup
+{
+    CellRunSetup (const CellInputs& in, int rows)
+        : channels (static_cast<std::size_t> (rows))
+    {
+        cell.outputWeights = in.outputWeights;
+        cell.reset (rows, runLength);
+        for (int r = 0; r < rows; ++r)
+        {
+            auto& channel = channels[static_cast<std::size_t> (r)];
+            channel.assign (in.samples.begin() + r * 97, in.samples.begin() + r * 97 + runLength);
+            pointers.push_back (channel.data());
+        }
+    }
+
+    Morvel::HyperGRU<float, 1, 1, hiddenSize> cell;
+    std::vector<std::vector<float>> channels;
+    std::vector<float*> pointers;
+};
+
 // The cell as the processor drives it: a run of steps over the model block's channels,
 // with the steps chosen for this processor. Times are per run; the summary divides them.
 void BM_CellRun (benchmark::State& state)
 {
     const int rows = static_cast<int> (state.range (0));
     const CellInputs in;
-    Morvel::HyperGRU<float, 1, 1, hiddenSize> cell;
-    cell.outputWeights = in.outputWeights;
-    cell.reset (rows, runLength);
-
-    std::vector<std::vector<float>> channels (static_cast<std::size_t> (rows));
-    std::vector<float*> pointers;
-    for (int r = 0; r < rows; ++r)
-    {
-        auto& channel = channels[static_cast<std::size_t> (r)];
-        channel.assign (in.samples.begin() + r * 97, in.samples.begin() + r * 97 + runLength);
-        pointers.push_back (channel.data());
-    }
+    CellRunSetup run (in, rows);
+    auto& cell = run.cell;
+    auto& pointers = run.pointers;
 
     for (auto _ : state)
     {
@@ -176,18 +188,9 @@ void BM_CellRampRun (benchmark::State& state)
     const CellInputs in;
     const Eigen::MatrixXf fromInputWeights = in.inputWeights * 0.75f;
     const Eigen::MatrixXf fromRecurrentWeights = in.recurrentWeights * 0.9f;
-    Morvel::HyperGRU<float, 1, 1, hiddenSize> cell;
-    cell.outputWeights = in.outputWeights;
-    cell.reset (rows, runLength);
-
-    std::vector<std::vector<float>> channels (static_cast<std::size_t> (rows));
-    std::vector<float*> pointers;
-    for (int r = 0; r < rows; ++r)
-    {
-        auto& channel = channels[static_cast<std::size_t> (r)];
-        channel.assign (in.samples.begin() + r * 97, in.samples.begin() + r * 97 + runLength);
-        pointers.push_back (channel.data());
-    }
+    CellRunSetup run (in, rows);
+    auto& cell = run.cell;
+    auto& pointers = run.pointers;
 
     for (auto _ : state)
     {
