@@ -15,7 +15,7 @@ namespace
     void addRow (juce::PopupMenu& menu, int itemId, PresetCustomComponent& row, int height, bool closesMenu)
     {
         // The row's name is also what a screen reader announces for the item.
-    menu.addCustomItem (itemId, row, PresetCustomComponent::width, height, closesMenu, nullptr, row.text);
+        menu.addCustomItem (itemId, row, PresetCustomComponent::width, height, closesMenu, nullptr, row.text);
 
         // The menu learns of a press and a release only when they reach its own item
         // component; the row and the wrapper around it would swallow them, and the menu's
