@@ -144,12 +144,16 @@ void processBlockWithToneMove (benchmark::State& state)
 }
 
 /**
-    The block in which a tone control moves, once the engines have settled from the
-    previous move: the hypernetwork runs, the cell ramps its weights and new responses
-    are queued. The engines' 50 ms crossfade to those responses runs in the blocks
-    after it, which processBlockWithToneMove (a move in every block) includes.
+    One block timed after the engines have settled from the previous tone move, with
+    or without a move of its own. Between timed blocks the benchmark waits for the
+    loader to build the last responses (it looks at its queue every 10 ms), then runs
+    150 ms of blocks for the engines to adopt them and finish their crossfade:
+    otherwise the timed block may still be crossfading, or share the processor with
+    the loader. The wait and the timer's pauses leave a single block dearer than one
+    of a long back-to-back run, so the block with a move is compared with a block
+    timed the same way without one.
 */
-void processBlockWithOneToneMove (benchmark::State& state)
+void timeOneBlockAfterSettling (benchmark::State& state, bool moveTheTone)
 {
     BlockRun run (blockConfigs[state.range (0)]);
     bool flip = false;
@@ -157,22 +161,36 @@ void processBlockWithOneToneMove (benchmark::State& state)
     for (auto _ : state)
     {
         state.PauseTiming();
-        // Time for the loader to build the last responses (it looks at its queue every
-        // 10 ms), then 150 ms of blocks for the engines to adopt them and finish their
-        // crossfade: otherwise the timed block may still be crossfading, or share the
-        // processor with the loader.
         std::this_thread::sleep_for (std::chrono::milliseconds (25));
         const double settleSeconds = 0.15;
         const int settleBlocks = (int) std::ceil (settleSeconds * run.config.rate / run.config.block);
         for (int i = 0; i < settleBlocks; ++i)
             run.processNoise();
         flip = ! flip;
-        run.processor->knob1Raw->store (flip ? 0.4f : 0.35f);
+        if (moveTheTone)
+            run.processor->knob1Raw->store (flip ? 0.4f : 0.35f);
         state.ResumeTiming();
 
         run.processNoise();
     }
     reportRealTime (state, run.config);
+}
+
+/** A steady block timed as the block with one tone move is: the baseline for its cost. */
+void processBlockAfterSettling (benchmark::State& state)
+{
+    timeOneBlockAfterSettling (state, false);
+}
+
+/**
+    The block in which a tone control moves: the hypernetwork runs, the cell ramps its
+    weights and new responses are queued. The engines' 50 ms crossfade to those
+    responses runs in the blocks after it, which processBlockWithToneMove (a move in
+    every block) includes.
+*/
+void processBlockWithOneToneMove (benchmark::State& state)
+{
+    timeOneBlockAfterSettling (state, true);
 }
 
 /**
@@ -343,6 +361,7 @@ void printIdleCost()
 BENCHMARK (processBlock)->DenseRange (0, 4)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockOnADecayingTail)->Arg (3)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockWithToneMove)->Arg (1)->Arg (2)->Unit (benchmark::kMicrosecond);
+BENCHMARK (processBlockAfterSettling)->Arg (1)->Arg (2)->Iterations (400)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processBlockWithOneToneMove)->Arg (1)->Arg (2)->Iterations (400)->Unit (benchmark::kMicrosecond);
 BENCHMARK (convolutionEngine)
     ->ArgsProduct ({ { 1024, 1115 }, { 128, 256, 512, 1024, 2048 }, { 1024 } })
