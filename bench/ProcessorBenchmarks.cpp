@@ -334,13 +334,16 @@ void printStageBreakdown()
 
 /**
     What prepared instances that receive no audio cost: the process's CPU time over a few
-    seconds, as a share of one core. The framework's convolution keeps one loader thread
-    per processor, which polls while idle.
+    seconds, as a share of one core, with none first (what the program itself costs
+    meanwhile) so that the instances' own share can be told apart. The framework's
+    convolution keeps one loader thread per processor, which polls while idle.
 */
 void printIdleCost()
 {
     std::printf ("\nIdle cost (prepared, no audio; process CPU time over 3 s):\n");
-    for (const int instances : { 1, 8 })
+    double programShare = 0.0;
+
+    for (const int instances : { 0, 1, 8 })
     {
         std::vector<std::unique_ptr<MorvelAudioProcessor>> processors;
         for (int i = 0; i < instances; ++i)
@@ -354,7 +357,18 @@ void printIdleCost()
         clock_gettime (CLOCK_PROCESS_CPUTIME_ID, &cpuEnd);
         const double wallSeconds = (juce::Time::getMillisecondCounterHiRes() - cpuBefore) / 1000.0;
         const double cpuSeconds = (double) (cpuEnd.tv_sec - cpuStart.tv_sec) + 1.0e-9 * (double) (cpuEnd.tv_nsec - cpuStart.tv_nsec);
-        std::printf ("%d instance%s (7.1.4 48k/512): %.3f %% of a core\n", instances, instances > 1 ? "s" : "", 100.0 * cpuSeconds / wallSeconds);
+        const double share = 100.0 * cpuSeconds / wallSeconds;
+
+        if (instances == 0)
+        {
+            programShare = share;
+            std::printf ("no instance (the program alone): %.3f %% of a core\n", share);
+        }
+        else
+        {
+            std::printf ("%d instance%s (7.1.4 48k/512): %.3f %% of a core, %.3f %% each beyond the program\n", instances,
+                         instances > 1 ? "s" : "", share, (share - programShare) / instances);
+        }
     }
 }
 
