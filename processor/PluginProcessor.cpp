@@ -49,11 +49,26 @@ float decibelsToGain (float dB)
 } // namespace
 
 //==============================================================================
+juce::AudioChannelSet MorvelAudioProcessor::defaultChannelSet()
+{
+    // Some VST3 hosts read the buses once, at insertion, and keep passing those
+    // counts after negotiating a narrower layout: the framework's wrapper then hands
+    // the processor a blank buffer and the host silence. Starting the VST3 in stereo,
+    // what such a host's stereo track negotiates anyway, makes the counts agree. The
+    // LV2 has no negotiation (its default is its only layout) and the Standalone's
+    // player adopts the audio device's channel count, so both keep the full default.
+    // The client sets the format before it constructs the processor.
+    if (juce::PluginHostType::getPluginLoadedAs() == wrapperType_VST3)
+        return juce::AudioChannelSet::stereo();
+
+    return juce::AudioChannelSet::create7point1point4();
+}
+
 juce::AudioProcessor::BusesProperties MorvelAudioProcessor::makeBuses()
 {
     return BusesProperties()
-        .withInput ("Input", juce::AudioChannelSet::create7point1point4(), true)
-        .withOutput ("Output", juce::AudioChannelSet::create7point1point4(), true);
+        .withInput ("Input", defaultChannelSet(), true)
+        .withOutput ("Output", defaultChannelSet(), true);
 }
 
 MorvelAudioProcessor::MorvelAudioProcessor()

@@ -20,9 +20,10 @@
 #include <vector>
 
 /**
-    Tessaline's processor: eight parameters in an "APVT" tree, two 7.1.4 buses, a
-    per-channel chain that runs the neural tone model at 96 or 192 kHz, and true-peak
-    meters at its input and output.
+    Tessaline's processor: eight parameters in an "APVT" tree, two buses of up to 12
+    channels (7.1.4 by default, stereo in the VST3), a per-channel chain that runs
+    the neural tone model at 96 or 192 kHz, and true-peak meters at its input and
+    output.
 
     Data members are public: the editor reads the parameter tree and the meter, and
     tests inspect the chain's state after preparation.
@@ -184,6 +185,8 @@ public:
                                   int chunk, int phase) noexcept;
 
 private:
+    /** The buses' default layout: stereo in the VST3, 7.1.4 elsewhere. */
+    static juce::AudioChannelSet defaultChannelSet();
     static BusesProperties makeBuses();
 
     template <size_t... channel>
