@@ -223,35 +223,52 @@ TEST_F (EditorFixture, OpensShowingTheStoredParameters)
     EXPECT_NEAR (parameter (processor, "Output Gain"), -12.25, gainTolerance);
 }
 
-TEST_F (EditorFixture, MadeOnAHostThreadItShowsTheStoredValuesWithoutMovingAny)
+/** Made on a host's thread with "AutoGain" and "Bypass" both off, or both on (the
+    default switch and the overlay), where a value arriving late shows the wrong one. */
+struct HostThreadEditor : public EditorFixture, public testing::WithParamInterface<bool>
+{
+};
+
+TEST_P (HostThreadEditor, ShowsTheStoredValuesFromItsFirstPaintWithoutMovingAny)
 {
     // A Linux VST3 host makes the editor on its own thread, before the plug-in's
     // message thread is its: the attachments' first values then arrive in messages.
+    const bool switchesOn = GetParam();
     automate (processor, "Link", 1.0f);
     automate (processor, "Input Gain", 5.0f);
     automate (processor, "Output Gain", -3.0f);
     automate (processor, "Knob1", 0.85f);
     automate (processor, "Knob2", 0.05f);
-    automate (processor, "AutoGain", 0.0f);
+    automate (processor, "AutoGain", switchesOn ? 1.0f : 0.0f);
+    automate (processor, "Bypass", switchesOn ? 1.0f : 0.0f);
 
     std::atomic<bool> made { false };
-    std::thread host ([this, &made] {
+    bool autoGainShownOn = ! switchesOn, bypassCoversTheWindow = ! switchesOn;
+    std::thread host ([&] {
         const juce::MessageManagerLock lock;
         editor.reset (new MorvelAudioProcessorEditor (processor, processor.parameterState));
+        // The first paint, before any message can bring a value.
+        paintWindow();
+        autoGainShownOn = editor->autoGainSegment.currentImage == &editor->autoGainSegment.onImage;
+        bypassCoversTheWindow = editor->bypassSegment.getBounds() == editor->getLocalBounds();
         made = true;
     });
     while (! made) // the lock needs the message thread's consent
         dispatch (5);
     host.join();
+    EXPECT_EQ (autoGainShownOn, switchesOn);
+    EXPECT_EQ (bypassCoversTheWindow, switchesOn);
     dispatch();
 
     EXPECT_NEAR (parameter (processor, "Input Gain"), 5.0, gainTolerance);
     EXPECT_NEAR (parameter (processor, "Output Gain"), -3.0, gainTolerance);
+    EXPECT_EQ (parameter (processor, "AutoGain"), switchesOn ? 1.0f : 0.0f);
+    EXPECT_EQ (parameter (processor, "Bypass"), switchesOn ? 1.0f : 0.0f);
     EXPECT_NEAR (editor->ioSegment.outputSlider.getValue(), -3.0, gainTolerance);
     EXPECT_NEAR (editor->triangleSegment.getHandlePosition().x, 418.77, handleTolerance);
     EXPECT_NEAR (editor->triangleSegment.getHandlePosition().y, 403.70, handleTolerance);
-    EXPECT_EQ (editor->autoGainSegment.currentImage, &editor->autoGainSegment.offImage);
-    EXPECT_FALSE (editor->autoGainSegment.toggle.getToggleState());
+    EXPECT_EQ (editor->autoGainSegment.toggle.getToggleState(), switchesOn);
+    EXPECT_EQ (editor->bypassSegment.toggle.getToggleState(), switchesOn);
     EXPECT_TRUE (editor->ioSegment.linkButton.getToggleState());
 
     // The link still works.
@@ -259,6 +276,9 @@ TEST_F (EditorFixture, MadeOnAHostThreadItShowsTheStoredValuesWithoutMovingAny)
     dispatch();
     EXPECT_NEAR (parameter (processor, "Output Gain"), -4.0, gainTolerance);
 }
+
+INSTANTIATE_TEST_SUITE_P (Switches, HostThreadEditor, testing::Bool(),
+                          [] (const testing::TestParamInfo<bool>& info) { return info.param ? "On" : "Off"; });
 
 TEST_F (OpenEditor, DefaultsPlaceTheHandleWhereTheDefaultPresetDoes)
 {

@@ -587,8 +587,13 @@ class PresetMenuOnScreen : public testing::Test
 protected:
     void SetUp() override
     {
-        // Only the button and the menu's area, away from where other tests open their windows.
-        editor.setBounds (1500, 650, 320, 340);
+        // Only the button and the menu's area, in the display's lower right corner:
+        // away from where other tests open their windows, on a display of any size.
+        const auto* display = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay();
+        if (display == nullptr)
+            GTEST_SKIP() << "needs a display";
+        const auto corner = display->userArea.getBottomRight() - juce::Point<int> (40, 40);
+        editor.setBounds (corner.x - 320, corner.y - 340, 320, 340);
         editor.addToDesktop (0);
         editor.setVisible (true);
         editor.toFront (true);

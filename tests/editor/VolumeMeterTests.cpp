@@ -1,7 +1,10 @@
 #include "editor/VolumeMeter.h"
 
+#include "tests/editor/ImageComparison.h"
+
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -369,4 +372,71 @@ TEST_F (VolumeMeterTest, UnclampedValuesAreClampedForTheBars)
     EXPECT_EQ (meter->levelHistory[3].current, -60.0f);
     EXPECT_EQ (meter->peakHold[0], 6.0f);
     EXPECT_EQ (meter->peakHold[1], -60.0f);
+}
+
+//==============================================================================
+namespace
+{
+int litPixelsIn (const juce::Image& image, juce::Rectangle<int> area)
+{
+    int count = 0;
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+            count += image.getPixelAt (x, y).getAlpha() > 128 ? 1 : 0;
+    return count;
+}
+} // namespace
+
+TEST (VolumeMeterWithAudio, BarsRiseInTheNextPaintsOfTheWindowWhenAudioPlays)
+{
+    // The window's renderer paints only what was marked dirty since its last paint. A
+    // meter buffered to an image is painted the same way, so its bars move on the
+    // picture only if the ticks mark them.
+    MorvelAudioProcessor processor;
+    processor.parameterState.getParameter ("Mix")->setValueNotifyingHost (0.0f); // dry: the output is the input, delayed
+    processor.prepareToPlay (48000.0, 512);
+
+    juce::Component window;
+    window.setSize (220, 410);
+    VolumeMeter meter (&processor);
+    meter.setBounds (window.getLocalBounds());
+    meter.setBufferedToImage (true);
+    window.addAndMakeVisible (meter);
+
+    // Three ticks, each after 8 blocks (85 ms) of a 1 kHz sine: a true peak of about -6 dB.
+    juce::AudioBuffer<float> block (processor.getTotalNumInputChannels(), 512);
+    juce::MidiBuffer midi;
+    double phase = 0.0;
+    const auto playAndTick = [&] (float amplitude)
+    {
+        for (int tick = 0; tick < 3; ++tick)
+        {
+            for (int b = 0; b < 8; ++b)
+            {
+                for (int i = 0; i < block.getNumSamples(); ++i, phase += juce::MathConstants<double>::twoPi / 48.0)
+                    for (int ch = 0; ch < block.getNumChannels(); ++ch)
+                        block.setSample (ch, i, amplitude * (float) std::sin (phase));
+                processor.processBlock (block, midi);
+            }
+            meter.timerCallback();
+        }
+        return ImageComparison::render (window);
+    };
+
+    const auto silent = playAndTick (0.0f);
+    const auto loud = playAndTick (0.5f);
+
+    // Each group's bars stand from -60 dB (the bottom) to their level: 54 of the 60 dB,
+    // so 90 % of the full bars' area lights up, less the few pixels of their domed tops.
+    const int channels = processor.getTotalNumInputChannels();
+    ASSERT_EQ (meter.channelsPerSide, channels);
+    const auto* barImage = meter.barLayout (channels).image;
+    ASSERT_NE (barImage, nullptr);
+    const int fullBarsArea = channels * (barImage->getWidth() / 2) * (int) VolumeMeter::barTravel;
+    for (const int wellX : { meter.inputBarX[channels - 2], meter.outputBarX[channels - 2] })
+    {
+        const juce::Rectangle<int> well (wellX, VolumeMeter::barTop, VolumeMeter::wellWidth, (int) VolumeMeter::barTravel);
+        EXPECT_LT (litPixelsIn (silent, well), fullBarsArea / 20) << wellX;
+        EXPECT_NEAR (litPixelsIn (loud, well), 0.9 * fullBarsArea, 0.03 * fullBarsArea) << wellX;
+    }
 }

@@ -1,7 +1,12 @@
 #!/usr/bin/python3
 """Validates the plug-in's generated LV2 metadata against the LV2 schemas.
 
-Usage: validate_lv2_metadata.py <sord_validate> <bundle folder> <LV2 schema folder>
+Usage: validate_lv2_metadata.py <sord_validate> <bundle folder> <LV2 folder>
+
+The schemas are the LV2 specification's own bundles in the LV2 folder (Debian's
+lv2-dev installs them into /usr/lib/lv2), and only those: other plug-ins'
+bundles in the same folder bring vocabularies of their own, which sord_validate
+would check too and report on.
 
 sord_validate reports a fixed set of findings about what JUCE 7.0.5's LV2 client
 writes for every plug-in (parameters described with port properties, the UI's
@@ -13,6 +18,13 @@ parse, fails the check.
 import pathlib
 import subprocess
 import sys
+
+# The LV2 specification's bundles: its extensions and the schemas they build on.
+LV2_SPECIFICATION_BUNDLES = [
+    "atom", "buf-size", "core", "data-access", "dynmanifest", "event", "instance-access", "log",
+    "midi", "morph", "options", "parameters", "patch", "port-groups", "port-props", "presets",
+    "resize-port", "schemas", "state", "time", "ui", "units", "uri-map", "urid", "worker",
+]
 
 # (message, predicate ending, object ending): findings in the framework's own output.
 FRAMEWORK_FINDINGS = [
@@ -49,16 +61,18 @@ def is_framework_finding(message, triple):
 
 
 def main():
-    validator, bundle, schemas = sys.argv[1], pathlib.Path(sys.argv[2]), pathlib.Path(sys.argv[3])
+    validator, bundle, lv2_folder = sys.argv[1], pathlib.Path(sys.argv[2]), pathlib.Path(sys.argv[3])
     bundle_files = sorted(str(p) for p in bundle.glob("*.ttl"))
-    schema_files = sorted(str(p) for p in schemas.rglob("*.ttl"))
+    schema_bundles = [lv2_folder / f"{name}.lv2" for name in LV2_SPECIFICATION_BUNDLES]
 
     if not any(f.endswith("manifest.ttl") for f in bundle_files) or not any(f.endswith("dsp.ttl") for f in bundle_files):
         print(f"missing manifest.ttl or dsp.ttl in {bundle}")
         return 1
-    if not schema_files:
-        print(f"no LV2 schemas under {schemas}")
+    missing = [str(b) for b in schema_bundles if not (b / "manifest.ttl").is_file()]
+    if missing:
+        print("LV2 specification bundles missing (Debian's lv2-dev installs them):", *missing, sep="\n    ")
         return 1
+    schema_files = sorted(str(p) for b in schema_bundles for p in b.glob("*.ttl"))
 
     result = subprocess.run([validator] + schema_files + bundle_files, capture_output=True, text=True)
     output = result.stdout + result.stderr
