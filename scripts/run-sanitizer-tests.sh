@@ -23,7 +23,7 @@ run() {
     cmake --build "$build" --parallel "$jobs"
 
     echo "== $sanitizer sanitizer: tests labelled $labels"
-    xvfb-run -a -s "-screen 0 1920x1080x24" \
+    xvfb-run -a \
         ctest --test-dir "$build" -L "$labels" --no-tests=error --output-on-failure \
               --parallel "$test_jobs" --timeout 900
 }
