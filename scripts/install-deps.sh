@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # toolchain and libraries
-    cmake ninja-build g++ pkg-config ccache
+    cmake ninja-build g++ pkg-config ccache patch
     juce-modules-source libeigen3-dev nlohmann-json3-dev libexpat1-dev libfftw3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # hosting tests: a display for editors, LV2 tools and schemas

@@ -2,10 +2,13 @@
 
 #include "LoadedLibraries.h"
 
+#include "../AllocationCounter.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -13,6 +16,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -258,6 +262,20 @@ TEST_P (HostedPluginTest, EightParametersWithTheirNamesRangesAndDefaults)
             EXPECT_NEAR (p->getText (1.0f, 100).getFloatValue(), expected.max, 1e-3) << p->getText (1.0f, 100);
         }
     }
+
+    // A host's automation list shows the VST3 wrapper's own bypass beside the
+    // plug-in's "Bypass": it must not take the same name. (The LV2 plug-in calls its
+    // host bypass "Enabled"; the framework's LV2 host names that one itself.)
+    if (GetParam() == Format::vst3)
+    {
+        std::multiset<juce::String> names;
+        for (auto* p : instance->getParameters())
+            names.insert (p->getName (100));
+        EXPECT_EQ (names.count ("Bypass"), 1u);
+        EXPECT_EQ (names.count ("Master Bypass"), 1u);
+        ASSERT_NE (instance->getBypassParameter(), nullptr);
+        EXPECT_EQ (instance->getBypassParameter()->getName (100), "Master Bypass");
+    }
 }
 
 TEST_P (HostedPluginTest, StateRoundTripsThroughTheHostInterface)
@@ -345,6 +363,48 @@ TEST_P (HostedPluginTest, ProcessesSoundNearTheInputsLevelAtTheDefaults)
     instance->releaseResources();
 }
 
+TEST_P (HostedPluginTest, SteadyBlocksAllocateNothing)
+{
+    ASSERT_TRUE (tessaline::testing::AllocationCounter::isSupported());
+
+    // Everything that runs on the calling thread counts: the host's side of the
+    // format and the plug-in's wrapper as well as the processor.
+    for (const auto& layout : { juce::AudioChannelSet::stereo(), juce::AudioChannelSet::create7point1point4() })
+    {
+        SCOPED_TRACE (layout.getDescription().toStdString());
+        auto instance = plugin.create();
+        ASSERT_NE (instance, nullptr);
+        // An LV2 instance keeps the ports it was made with.
+        juce::AudioProcessor::BusesLayout buses;
+        buses.inputBuses.add (layout);
+        buses.outputBuses.add (layout);
+        instance->setBusesLayout (buses);
+        instance->prepareToPlay (48000.0, 512);
+
+        const int channels = std::max (instance->getTotalNumInputChannels(), instance->getTotalNumOutputChannels());
+        juce::AudioBuffer<float> buffer (channels, 512);
+        juce::MidiBuffer midi;
+        std::mt19937 rng (7);
+        std::uniform_real_distribution<float> noise (-0.3f, 0.3f);
+        std::size_t allocations = 0;
+
+        // The first blocks may still size the host's buffers; the rest are steady.
+        for (int block = 0; block < 24; ++block)
+        {
+            for (int ch = 0; ch < channels; ++ch)
+                for (int i = 0; i < 512; ++i)
+                    buffer.setSample (ch, i, noise (rng));
+
+            const auto n = tessaline::testing::countAllocations ([&] { instance->processBlock (buffer, midi); });
+            if (block >= 4)
+                allocations += n;
+        }
+
+        EXPECT_EQ (allocations, 0u) << "over 20 steady blocks of " << channels << " channels";
+        instance->releaseResources();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P (Formats, HostedPluginTest, testing::Values (Format::vst3, Format::lv2), formatName);
 
 //==============================================================================
@@ -383,21 +443,26 @@ TEST (HostedLatency, BothFormatsReportTheSameDelayAfterEachPreparation)
 namespace
 {
 /**
-    The VST3 component's state: the processor's chunk, then the wrapper's private
-    data (a zero int64, a tree, its size as int64, "JUCEPrivateData").
+    The VST3 component's state as the wrapper writes it: the processor's chunk, then
+    the wrapper's private data (a zero int64, a tree, the tree's size as int64,
+    "JUCEPrivateData").
 */
 struct ComponentState
 {
-    std::vector<char> chunk;
-    std::vector<char> wrapperTail;
+    std::vector<char> bytes;
+    size_t processorChunkSize;
+    size_t privateSizeField; // offset of the tree's size
+
+    static constexpr size_t magicSize = 15;
 };
 
-ComponentState splitComponentState (const juce::MemoryBlock& component)
+ComponentState readComponentState (const juce::MemoryBlock& component)
 {
     const auto* bytes = static_cast<const char*> (component.getData());
     const auto length = juce::ByteOrder::littleEndianInt (bytes + 4);
-    const size_t chunkSize = 8 + (size_t) length + 1;
-    return { { bytes, bytes + chunkSize }, { bytes + chunkSize, bytes + component.getSize() } };
+    return { { bytes, bytes + component.getSize() },
+             8 + (size_t) length + 1,
+             component.getSize() - ComponentState::magicSize - 8 };
 }
 
 juce::MemoryBlock hostStateWithComponent (const juce::XmlElement& hostState, const std::vector<char>& component)
@@ -412,9 +477,59 @@ juce::MemoryBlock hostStateWithComponent (const juce::XmlElement& hostState, con
     juce::AudioProcessor::copyXmlToBinary (copy, out);
     return out;
 }
+
+void writeLittleEndian (std::vector<char>& bytes, size_t offset, uint64_t value, size_t width)
+{
+    for (size_t i = 0; i < width && offset + i < bytes.size(); ++i)
+        bytes[offset + i] = (char) (value >> (8 * i));
+}
+
+/** Damages a copy of the component state one way or another, by kind. */
+std::vector<char> damaged (const ComponentState& state, int kind, std::mt19937& rng)
+{
+    auto pick = [&] (size_t n) { return (size_t) std::uniform_int_distribution<uint64_t> (0, n - 1) (rng); };
+    auto any64 = [&] { return std::uniform_int_distribution<uint64_t>() (rng); };
+    auto blob = state.bytes;
+    const auto nearby = [&] (uint64_t value) { return value + pick (129) - 64; };
+
+    switch (kind)
+    {
+        case 0: // bytes overwritten anywhere
+            for (size_t e = 1 + pick (6); e > 0; --e)
+                blob[pick (blob.size())] = (char) pick (256);
+            break;
+        case 1: // cut short, as a truncated file is
+            blob.resize (pick (blob.size()));
+            break;
+        case 2: // the processor's length field
+            writeLittleEndian (blob, 4, pick (2) == 0 ? any64() : nearby (state.processorChunkSize - 9), 4);
+            break;
+        case 3: // the size of the wrapper's tree, which the wrapper reads back from the end
+        {
+            const uint64_t treeSize = state.privateSizeField - state.processorChunkSize - 8;
+            const uint64_t choices[] = { any64(), nearby (treeSize), nearby (state.privateSizeField), ~uint64_t { 0 } - pick (64) };
+            writeLittleEndian (blob, state.privateSizeField, choices[pick (4)], 8);
+            break;
+        }
+        default: // bytes or XML tokens taken out or put in, which moves the fields against the ends
+            for (size_t e = 1 + pick (4); e > 0; --e)
+            {
+                static const std::string tokens[] = { "nan", "inf", "1e999", "<", "\"", "&", "apvt", "</PARAM>" };
+                const auto at = blob.begin() + (std::ptrdiff_t) pick (blob.size() + 1);
+                switch (pick (3))
+                {
+                    case 0: if (at != blob.end()) blob.erase (at); break;
+                    case 1: blob.insert (at, (char) pick (256)); break;
+                    default: { const auto& t = tokens[pick (8)]; blob.insert (at, t.begin(), t.end()); }
+                }
+            }
+    }
+
+    return blob;
+}
 } // namespace
 
-TEST (HostedVst3State, MutatedProcessorChunksThroughTheHostNeverBreakTheParameters)
+TEST (HostedVst3State, DamagedChunksThroughTheHostNeverCrashOrBreakTheParameters)
 {
     HostedPlugin plugin (Format::vst3);
     ASSERT_NE (plugin.description(), nullptr);
@@ -429,59 +544,92 @@ TEST (HostedVst3State, MutatedProcessorChunksThroughTheHostNeverBreakTheParamete
 
     juce::MemoryBlock component;
     ASSERT_TRUE (component.fromBase64Encoding (hostState->getChildByName ("IComponent")->getAllSubText()));
-    const auto parts = splitComponentState (component);
-    ASSERT_EQ (std::string (parts.chunk.data(), 4), "VC2!");
-    ASSERT_GE (parts.wrapperTail.size(), 15u);
-
-    std::mt19937 rng (4242);
-    auto pick = [&] (int n) { return std::uniform_int_distribution<int> (0, n - 1) (rng); };
+    const auto state = readComponentState (component);
+    ASSERT_EQ (std::string (state.bytes.data(), 4), "VC2!");
+    ASSERT_EQ (std::string (state.bytes.end() - ComponentState::magicSize, state.bytes.end()), "JUCEPrivateData");
+    ASSERT_GT (state.privateSizeField, state.processorChunkSize + 8);
 
     auto* knob1 = findParameter (*instance, "Knob1");
     ASSERT_NE (knob1, nullptr);
-    int restored = 0;
+    const float savedKnob1 = knob1->getValue();
 
-    for (int i = 0; i < 1500; ++i)
+    auto restore = [&] (const std::vector<char>& blob)
     {
-        // Knob1 away from the saved 0.35, so that a restore shows.
+        // Knob1 away from its saved value, so that a restore shows.
         knob1->setValueNotifyingHost (0.9f);
+        const auto hostChunk = hostStateWithComponent (*hostState, blob);
+        instance->setStateInformation (hostChunk.getData(), (int) hostChunk.getSize());
+    };
 
-        // Only the processor's part is mutated: the wrapper's own tail trusts its
-        // size field, which no plug-in code can check (see the closing note).
-        auto chunk = parts.chunk;
-        const int edits = 1 + pick (6);
-        for (int e = 0; e < edits && ! chunk.empty(); ++e)
-        {
-            switch (pick (4))
-            {
-                case 0: chunk[(size_t) pick ((int) chunk.size())] = (char) pick (256); break;
-                case 1: chunk.erase (chunk.begin() + pick ((int) chunk.size())); break;
-                case 2: chunk.insert (chunk.begin() + pick ((int) chunk.size()), (char) pick (256)); break;
-                default:
-                {
-                    static const char* const tokens[] = { "nan", "inf", "1e999", "<", "\"", "&", "apvt", "</PARAM>" };
-                    const std::string t = tokens[pick (8)];
-                    chunk.insert (chunk.begin() + pick ((int) chunk.size()), t.begin(), t.end());
-                }
-            }
-        }
+    // Each parameter restored to a valid value or left as it was: finite, in range, and
+    // a switch on or off.
+    std::vector<juce::AudioProcessorParameter*> switches { instance->getBypassParameter() };
+    for (const auto& expected : expectedParameters)
+        if (expected.isBoolean)
+            switches.push_back (findParameter (*instance, expected.name));
 
-        std::vector<char> blob (chunk);
-        blob.insert (blob.end(), parts.wrapperTail.begin(), parts.wrapperTail.end());
-        const auto state = hostStateWithComponent (*hostState, blob);
-        instance->setStateInformation (state.getData(), (int) state.getSize());
-
-        for (auto* p : ownParameters (*instance))
+    auto parametersValid = [&] (const std::string& what)
+    {
+        bool valid = true;
+        for (auto* p : instance->getParameters())
         {
             const float v = p->getValue();
-            ASSERT_TRUE (std::isfinite (v) && v >= 0.0f && v <= 1.0f) << p->getName (100) << " after blob " << i;
+            const bool isSwitch = std::find (switches.begin(), switches.end(), p) != switches.end();
+            if (! std::isfinite (v) || v < 0.0f || v > 1.0f || (isSwitch && v != 0.0f && v != 1.0f))
+            {
+                ADD_FAILURE() << p->getName (100) << " = " << v << " after " << what;
+                valid = false;
+            }
         }
+        return valid;
+    };
 
+    // A tree size that the chunk cannot hold (from one byte more than lies before its
+    // field, after the leading zero int64) leaves the wrapper's section unread; the
+    // processor's chunk before it is whole and restores. Unchecked, the remaining size
+    // wraps around: a size like 2^40 + 64 then has the tree read from a terabyte
+    // before the chunk.
+    const uint64_t firstTooLarge = state.privateSizeField - 8 + 1;
+    for (const uint64_t claimed : { firstTooLarge, (uint64_t) state.bytes.size(), (uint64_t { 1 } << 40) + 64, ~uint64_t { 0 } })
+    {
+        auto blob = state.bytes;
+        writeLittleEndian (blob, state.privateSizeField, claimed, 8);
+        restore (blob);
+        const auto what = "a tree size of " + std::to_string (claimed);
+        EXPECT_TRUE (parametersValid (what));
+        EXPECT_EQ (knob1->getValue(), savedKnob1) << what;
+    }
+
+    // A damaged count in the wrapper's tree ("JUCEPrivateData", then the property
+    // count: its field's size byte made 4 reads "\1Byp" as 1.9 billion properties)
+    // stops the tree's read at the end of its section; the host bypass keeps its value.
+    {
+        auto* hostBypass = instance->getBypassParameter();
+        hostBypass->setValueNotifyingHost (1.0f);
+        auto blob = state.bytes;
+        const auto treeStart = state.processorChunkSize + 8;
+        ASSERT_EQ (std::string (blob.data() + treeStart), "JUCEPrivateData");
+        blob[treeStart + 16] = 4;
+        restore (blob);
+        EXPECT_TRUE (parametersValid ("a damaged property count"));
+        EXPECT_EQ (hostBypass->getValue(), 1.0f);
+        EXPECT_EQ (knob1->getValue(), savedKnob1);
+        hostBypass->setValueNotifyingHost (0.0f);
+    }
+
+    std::mt19937 rng (4242);
+    int restored = 0;
+    for (int i = 0; i < 2000; ++i)
+    {
+        restore (damaged (state, i % 5, rng));
+        if (! parametersValid ("damaged chunk " + std::to_string (i) + " (kind " + std::to_string (i % 5) + ")"))
+            break;
         if (knob1->getValue() != 0.9f)
             ++restored;
     }
 
-    // Many mutations leave a readable chunk; they must have reached the processor.
-    EXPECT_GT (restored, 100);
+    // Many damaged chunks keep the processor's part readable; they must have reached it.
+    EXPECT_GT (restored, 300);
 
     // Still a working plug-in afterwards.
     setStereo (*instance);
