@@ -37,6 +37,21 @@ public:
     void reset() noexcept;
 
     /**
+        Delays every output by `units` / outputStep of an input sample beyond the
+        kernel's delay (0 to outputStep - 1; a multiple of the ratio's common divisor,
+        or it is taken down to one): output k then lies (k inputStep - units) /
+        outputStep input samples after the first input. The outputs take positions
+        that the conversion visits anyway, so the tabulated rows serve them, and the
+        kernel stays whole: what it reads reaches at most one sample further back,
+        which the history holds. Starts from silence, as reset() does. Preparation
+        only.
+    */
+    void setExtraDelay (int units) noexcept;
+
+    /** The extra delay in force, in units of 1 / outputStep of an input sample. */
+    int getExtraDelay() const noexcept { return extraDelay; }
+
+    /**
         Takes numInput samples of each of the first numChannels channels (at most the
         prepared numbers; any beyond them are ignored) and produces numOutput samples of
         each. Prepared channels left out hear silence in this block. Only outputs that are due may be asked
@@ -81,6 +96,12 @@ private:
     };
 
     Position next;
+
+    /** Where the first output lies after a reset: position 0, less the extra delay. */
+    int extraDelay = 0;
+    Position start;
+
+    Position positionBefore (int units) const noexcept;
 
     /** One call's channels, input count and outputs. */
     struct Block

@@ -136,9 +136,12 @@ public:
     double modelRate = 96000.0;
     int modelBlockSize = 0;
 
-    // Host samples into the current cycle of blockSize samples, which the converters
-    // turn into exactly modelBlockSize model samples: a block of another size gets the
-    // model samples that fall due within it, so the ratio never changes.
+    // The ratio of the two rates in lowest terms: every hostStep host samples become
+    // exactly modelStep model samples (147 : 320 from 44.1 to 96 kHz), so the model
+    // runs at its own rate whatever the block size. A block gets the model samples
+    // that fall due within it; the host samples into the current cycle carry over.
+    int hostStep = 1;
+    int modelStep = 2;
     int hostSamplesIntoCycle = 0;
 
     // Band-limited conversion between the host and the model rate. The down-sampling
@@ -203,6 +206,7 @@ private:
     void resetAndEvaluateModel();
     void fillImpulseResponses();
     void loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec);
+    void chooseRatio (double sampleRate);
     void designResamplers (int preparedBlock);
     void prepareMixer (double sampleRate);
     void resizeAutoGainState();

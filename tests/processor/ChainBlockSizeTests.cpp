@@ -118,7 +118,7 @@ TEST (ChainBlockSize, AToneMoveInsideATinyBlockRampsFromExactlyTheOldToExactlyTh
             std::vector<Eigen::MatrixXf> ihSteps, hhSteps;
             Morvel::interpolateMatrix (oldIh, newIh, length, ihSteps);
             Morvel::interpolateMatrix (oldHh, newHh, length, hhSteps);
-            return referenceHiddenState (*p, freshCell, kernel, padded, 512, [&] (int t) -> std::pair<const Eigen::MatrixXf&, const Eigen::MatrixXf&> {
+            return referenceHiddenState (*p, freshCell, kernel, padded, [&] (int t) -> std::pair<const Eigen::MatrixXf&, const Eigen::MatrixXf&> {
                 if (t < changeStart)
                     return { oldIh, oldHh };
                 const auto k = (size_t) std::min (t - changeStart, (int) ihSteps.size() - 1);

@@ -358,7 +358,7 @@ TEST (ChainToneMove, TheCellRampsFromExactlyTheOldToExactlyTheNewWeights)
         };
 
         const Eigen::MatrixXf& actual = high ? p->highRateGru.hiddenState : p->standardRateGru.hiddenState;
-        const auto expected = referenceHiddenState (*p, freshCell, oldKernel, input, c.block, ramp);
+        const auto expected = referenceHiddenState (*p, freshCell, oldKernel, input, ramp);
         const float error = (actual - expected).cwiseAbs().maxCoeff();
         EXPECT_LT (error, 1.0e-5f);
 
@@ -366,7 +366,7 @@ TEST (ChainToneMove, TheCellRampsFromExactlyTheOldToExactlyTheNewWeights)
         // longer one must not (nor, with two samples, only the new ones). Where an
         // alternative ends in nearly the same state, the cell is held to the ramp by
         // being much closer to it than to the alternative.
-        const auto withOld = referenceHiddenState (*p, freshCell, oldKernel, input, c.block, allOld);
+        const auto withOld = referenceHiddenState (*p, freshCell, oldKernel, input, allOld);
         const auto expectCloserToRampThan = [&] (const Eigen::MatrixXf& alternative)
         {
             const float separation = (expected - alternative).cwiseAbs().maxCoeff();
@@ -387,7 +387,7 @@ TEST (ChainToneMove, TheCellRampsFromExactlyTheOldToExactlyTheNewWeights)
         }
 
         if (m == 2)
-            expectCloserToRampThan (referenceHiddenState (*p, freshCell, oldKernel, input, c.block, newInBlock));
+            expectCloserToRampThan (referenceHiddenState (*p, freshCell, oldKernel, input, newInBlock));
     }
 }
 
