@@ -276,6 +276,7 @@ void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock
     prepareMixer (sampleRate);
 
     setLatencySamples (reportedLatencySamples);
+    bypassDelay.prepare (std::max (numInputChannels, numOutputChannels), std::max (1, samplesPerBlock), reportedLatencySamples);
 
     resizeAutoGainState();
 
@@ -467,12 +468,17 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
     // Tested as "not below one half", so that a value that is no number (a host
     // misbehaving) passes the block through rather than processing it.
     if (! (bypassRaw->load() < 0.5f))
+    {
+        passDelayed (buffer);
         return;
+    }
 
     // Hosts vary the block size freely below the prepared one, so only an unprepared
     // chain or a new channel layout prepares here: a size change never restarts it.
     if (blockSize <= 0 || channelLayoutChanged())
         prepareToPlay (hostSampleRate, std::max (blockSize, numSamples));
+
+    bypassDelay.push (juce::dsp::AudioBlock<const float> (buffer));
 
     if (numSamples <= blockSize)
     {
@@ -488,6 +494,18 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
                                         std::min (blockSize, numSamples - start));
         processPiece (piece);
     }
+}
+
+void MorvelAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    passDelayed (buffer);
+}
+
+void MorvelAudioProcessor::passDelayed (juce::AudioBuffer<float>& buffer) noexcept
+{
+    // Nothing else runs and nothing is measured: the meters keep the last values.
+    if (buffer.getNumSamples() > 0)
+        bypassDelay.process (juce::dsp::AudioBlock<float> (buffer));
 }
 
 bool MorvelAudioProcessor::channelLayoutChanged() const noexcept

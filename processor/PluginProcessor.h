@@ -48,6 +48,14 @@ public:
     void releaseResources() override;
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
 
+    /**
+        The host's own bypass: the block comes back as the input delayed by the reported
+        latency, as with "Bypass" on, so that a host compensating that latency keeps the
+        bypassed track in time with the others.
+        [audio thread] No allocation; a copy of the block.
+    */
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+
     double getTailLengthSeconds() const override;
     bool acceptsMidi() const override;
     bool producesMidi() const override;
@@ -170,6 +178,11 @@ public:
     juce::dsp::DryWetMixer<float> mixer { 0 };
     int reportedLatencySamples = 0;
 
+    // The host-rate input before the input gain, delayed by the reported latency: what
+    // a bypassed block gives back. It takes in every block, bypassed or not, so that
+    // switching the bypass on finds the samples that the latency reaches back to.
+    DryDelay bypassDelay;
+
     /**
         The largest number of samples that the engines take in one call when the model
         block has modelSamples and the response responseLength taps: a power of two, so
@@ -225,6 +238,7 @@ private:
     // `modelSamples` samples of modelBuffer: the model samples due within the block,
     // at most modelBlockSize.
     bool channelLayoutChanged() const noexcept;
+    void passDelayed (juce::AudioBuffer<float>& buffer) noexcept;
     void processPiece (juce::AudioBuffer<float>& buffer);
     int takeModelSamplesFor (int hostSamples) noexcept;
     bool updateToneModel (float knob1, float knob2, int modelSamples);
