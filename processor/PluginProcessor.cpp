@@ -482,17 +482,18 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
 
     if (numSamples <= blockSize)
     {
-        processPiece (buffer);
+        processPiece (buffer, false);
         return;
     }
 
     // A host that breaks its promise of a largest block gets the block in pieces
-    // that fit the chain's buffers. Up to 32 channels the view allocates nothing.
+    // that fit the chain's buffers, and the meters show the whole block's peaks.
+    // Up to 32 channels the view allocates nothing.
     for (int start = 0; start < numSamples; start += blockSize)
     {
         juce::AudioBuffer<float> piece (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), start,
                                         std::min (blockSize, numSamples - start));
-        processPiece (piece);
+        processPiece (piece, start > 0);
     }
 }
 
@@ -526,7 +527,7 @@ int MorvelAudioProcessor::takeModelSamplesFor (int hostSamples) noexcept
     return (int) (dueBy (end) - dueBy (start));
 }
 
-void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
+void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer, bool furtherPiece)
 {
     const int modelSamples = takeModelSamplesFor (buffer.getNumSamples());
 
@@ -536,7 +537,7 @@ void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
 
     sanitiseInput (buffer);
     applyGainParameter (buffer, inputGainRaw->load(), previousInputGain);
-    truePeakMeter.GetTruePeak (buffer, 0);
+    measurePeaks (buffer, 0, furtherPiece);
 
     resampleUp (buffer, modelSamples);
 
@@ -556,7 +557,15 @@ void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
 
     filterAndResampleDown (buffer, modelSamples);
     applyGainParameter (buffer, outputGainRaw->load(), previousOutputGain);
-    truePeakMeter.GetTruePeak (buffer, 1);
+    measurePeaks (buffer, 1, furtherPiece);
+}
+
+void MorvelAudioProcessor::measurePeaks (const juce::AudioBuffer<float>& buffer, int which, bool furtherPiece) noexcept
+{
+    if (furtherPiece)
+        truePeakMeter.measureFurtherPiece (buffer, which);
+    else
+        truePeakMeter.GetTruePeak (buffer, which);
 }
 
 bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2, int modelSamples)

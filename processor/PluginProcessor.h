@@ -239,12 +239,13 @@ private:
     // at most modelBlockSize.
     bool channelLayoutChanged() const noexcept;
     void passDelayed (juce::AudioBuffer<float>& buffer) noexcept;
-    void processPiece (juce::AudioBuffer<float>& buffer);
+    void processPiece (juce::AudioBuffer<float>& buffer, bool furtherPiece);
     int takeModelSamplesFor (int hostSamples) noexcept;
     bool updateToneModel (float knob1, float knob2, int modelSamples);
     void keepWeightsAsRampStart() noexcept;
     void queueImpulseResponses();
     static void sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept;
+    void measurePeaks (const juce::AudioBuffer<float>& buffer, int which, bool furtherPiece) noexcept;
     static void applyGainParameter (juce::AudioBuffer<float>& buffer, float gainDb, float& previousGain) noexcept;
     void resampleUp (const juce::AudioBuffer<float>& buffer, int modelSamples);
     void pushDrySignal (float mixPercent, int modelSamples);
