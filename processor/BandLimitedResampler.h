@@ -8,9 +8,10 @@
 /**
     Converts a group of channels between two rates in a fixed ratio: inputStep input
     samples for every outputStep output samples, output k lying k * inputStep /
-    outputStep input samples after the first input, less the kernel's delay. The
-    position is kept in integers, so it never drifts, and it carries from block to
-    block: however a stream is cut into blocks, the outputs are the same.
+    outputStep input samples after the first input, less the kernel's delay and any
+    extra delay (setExtraDelay). The position is kept in integers, so it never drifts,
+    and it carries from block to block: however a stream is cut into blocks, the
+    outputs are the same.
 
     Each output is a dot product of the kernel row for its fractional position with the
     last getTaps() input samples of its channel (two rows blended where it falls between
@@ -97,7 +98,8 @@ private:
 
     Position next;
 
-    /** Where the first output lies after a reset: position 0, less the extra delay. */
+    // The extra delay in units of 1 / outputStep of an input sample, and where the
+    // first output lies after a reset: position 0, less that delay.
     int extraDelay = 0;
     Position start;
 
