@@ -318,8 +318,11 @@ TEST (ChainLatency, AnImpulsePeaksAtTheReportedLatencyAtEveryRateBlockAndMix)
 TEST (ChainLatency, TheDelayIsAWholeNumberOfHostSamplesSetByTheRateAlone)
 {
     // The stages' delays add up to the reported latency, a whole number, at every rate
-    // from 22.05 to 384 kHz, whatever the block size.
-    for (double rate : { 22050.0, 32000.0, 44100.0, 48000.0, 88200.0, 96000.0, 176400.0, 192000.0, 352800.0, 384000.0 })
+    // from 22.05 to 384 kHz, whatever the block size; also at a rate whose cycle is too
+    // long for tabulated positions (44,101 Hz) and at one that is not a whole number of
+    // hertz, which counts as the nearest whole one.
+    for (double rate : { 22050.0, 32000.0, 44100.0, 44101.0, 47999.7, 48000.0, 88200.0, 96000.0, 176400.0, 192000.0,
+                         352800.0, 384000.0 })
     {
         auto p = makeProcessor (juce::AudioChannelSet::stereo());
         p->prepareToPlay (rate, 512);

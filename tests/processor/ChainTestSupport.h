@@ -205,9 +205,9 @@ inline size_t peakIndex (const std::vector<float>& channel)
 /**
     The recurrent cell's state after a mono signal, built independently: plain
     band-limited resampling up (referenceUpsample) and direct convolution with the
-    current response. `weightsAt` gives the cell's weights for
-    each model sample. The cell runs the first modelSamples model samples, or all of
-    them when it is negative. Returns the final hidden state.
+    current response. `weightsAt` gives the cell's weights for each model sample. The
+    cell runs the first modelSamples model samples, or all of them when it is
+    negative. Returns the final hidden state.
 */
 template <typename WeightsAt>
 Eigen::MatrixXf referenceHiddenState (const MorvelAudioProcessor& p, const Morvel::HyperGRU<float, 1, 1, 8>& freshCell,
@@ -232,6 +232,7 @@ Eigen::MatrixXf referenceHiddenState (const MorvelAudioProcessor& p, const Morve
     }
     return cell.hiddenState;
 }
+
 /** Gaussian white noise of the given RMS level, one channel. */
 inline std::vector<float> whiteNoise (int samples, float rms, std::uint32_t seed)
 {
