@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 
 void BandLimitedResampler::prepare (const ResamplingKernel& newKernel, int newInputStep, int newOutputStep, int maxInputSamples,
                                     int maxChannels, const DotProduct& products)
@@ -24,13 +25,51 @@ void BandLimitedResampler::prepare (const ResamplingKernel& newKernel, int newIn
     fractionStep = inputStep % outputStep;
     rowStep = (int) (rowAdvance / outputStep);
     rowRemainderStep = (int) (rowAdvance % outputStep);
+    extraDelay = 0;
+    start = {};
     reset();
 }
 
 void BandLimitedResampler::reset() noexcept
 {
     std::fill (lines.begin(), lines.end(), 0.0f);
-    next = {};
+    next = start;
+}
+
+void BandLimitedResampler::setExtraDelay (int units) noexcept
+{
+    // The positions a conversion visits are the multiples of the ratio's common divisor.
+    const int divisor = std::gcd (inputStep, outputStep);
+    extraDelay = std::clamp (units, 0, outputStep - 1) / divisor * divisor;
+    start = positionBefore (extraDelay);
+    reset();
+}
+
+BandLimitedResampler::Position BandLimitedResampler::positionBefore (int units) const noexcept
+{
+    if (units == 0)
+        return {};
+
+    Position position;
+    position.whole = -1;
+    position.fraction = outputStep - units;
+    const auto rows = (std::int64_t) position.fraction * (kernel != nullptr ? kernel->getPhases() : 1);
+    position.row = (int) (rows / outputStep);
+    position.rowRemainder = (int) (rows % outputStep);
+
+    // The tabulated output whose fraction this is: output k lies at the fraction
+    // (k inputStep mod outputStep) / outputStep.
+    const int cycle = kernel != nullptr ? kernel->getPositionCycle() : 0;
+    for (int k = 0; k < cycle; ++k)
+    {
+        if ((std::int64_t) k * inputStep % outputStep == position.fraction)
+        {
+            position.cycleIndex = k;
+            break;
+        }
+    }
+
+    return position;
 }
 
 void BandLimitedResampler::advance (Position& position) const noexcept

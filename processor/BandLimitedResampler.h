@@ -8,9 +8,10 @@
 /**
     Converts a group of channels between two rates in a fixed ratio: inputStep input
     samples for every outputStep output samples, output k lying k * inputStep /
-    outputStep input samples after the first input, less the kernel's delay. The
-    position is kept in integers, so it never drifts, and it carries from block to
-    block: however a stream is cut into blocks, the outputs are the same.
+    outputStep input samples after the first input, less the kernel's delay and any
+    extra delay (setExtraDelay). The position is kept in integers, so it never drifts,
+    and it carries from block to block: however a stream is cut into blocks, the
+    outputs are the same.
 
     Each output is a dot product of the kernel row for its fractional position with the
     last getTaps() input samples of its channel (two rows blended where it falls between
@@ -35,6 +36,21 @@ public:
 
     /** Clears the history and the position: the next block starts as after preparation. */
     void reset() noexcept;
+
+    /**
+        Delays every output by `units` / outputStep of an input sample beyond the
+        kernel's delay (0 to outputStep - 1; a multiple of the ratio's common divisor,
+        or it is taken down to one): output k then lies (k inputStep - units) /
+        outputStep input samples after the first input. The outputs take positions
+        that the conversion visits anyway, so the tabulated rows serve them, and the
+        kernel stays whole: what it reads reaches at most one sample further back,
+        which the history holds. Starts from silence, as reset() does. Preparation
+        only.
+    */
+    void setExtraDelay (int units) noexcept;
+
+    /** The extra delay in force, in units of 1 / outputStep of an input sample. */
+    int getExtraDelay() const noexcept { return extraDelay; }
 
     /**
         Takes numInput samples of each of the first numChannels channels (at most the
@@ -81,6 +97,13 @@ private:
     };
 
     Position next;
+
+    // The extra delay in units of 1 / outputStep of an input sample, and where the
+    // first output lies after a reset: position 0, less that delay.
+    int extraDelay = 0;
+    Position start;
+
+    Position positionBefore (int units) const noexcept;
 
     /** One call's channels, input count and outputs. */
     struct Block

@@ -3,7 +3,8 @@
 #include <juce_dsp/juce_dsp.h>
 
 /**
-    The dry path's whole-sample delay in front of the dry/wet mixer, block by block.
+    A whole-sample delay of a dry signal, block by block: the dry path in front of the
+    dry/wet mixer, and the input that a bypassed block passes on.
 
     The framework's mixer delays its dry input itself, through a fractional delay line
     that costs a function call and an interpolation per sample and channel. For a delay
@@ -29,10 +30,29 @@ public:
     */
     void pushDelayed (const juce::dsp::AudioBlock<const float>& input, juce::dsp::DryWetMixer<float>& mixer) noexcept;
 
+    /**
+        Replaces the block's samples with those the prepared delay earlier, of any length
+        (in pieces of the prepared size). Channels beyond the prepared ones are left as
+        they are. Before any preparation the delay is none.
+        [audio thread] No allocation: block copies only.
+    */
+    void process (const juce::dsp::AudioBlock<float>& block) noexcept;
+
+    /**
+        Takes the block in without giving anything out, so that the delayed signal has
+        its history when it is next needed.
+        [audio thread] No allocation: block copies only.
+    */
+    void push (const juce::dsp::AudioBlock<const float>& input) noexcept;
+
     int getDelay() const noexcept { return delay; }
 
 private:
     // Per channel: the last `delay` samples of earlier blocks, then room for a block.
     juce::AudioBuffer<float> line;
     int delay = 0;
+
+    /** Takes input in piece by piece and hands use() each piece delayed, with where the piece starts. */
+    template <typename UseDelayed>
+    void pass (const juce::dsp::AudioBlock<const float>& input, UseDelayed&& use) noexcept;
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numeric>
 #include <string>
 
 namespace
@@ -234,18 +235,13 @@ void designConversion (ResamplingKernel& kernel, double inputRate, double output
 }
 
 /**
-    The chain's delay in host samples: the up-sampler's half width in host samples,
-    then the dry path's delay (which the model's response shares) and the
-    down-sampler's half width, both in model samples.
+    How far a delay of modelSamples model samples falls short of a whole number of host
+    samples, in units of 1 / modelStep of a host sample: 0 when it is whole.
 */
-double chainDelay (int upsamplerDelay, int wetLatency, int downsamplerDelay, double hostPerModel)
+int shortOfWholeHostSamples (int modelSamples, int hostStep, int modelStep)
 {
-    return upsamplerDelay + (wetLatency + downsamplerDelay) * hostPerModel;
-}
-
-bool isWholeNumber (double x)
-{
-    return std::abs (x - std::round (x)) < 1.0e-9;
+    const auto remainder = (int) ((std::int64_t) modelSamples * hostStep % modelStep);
+    return remainder == 0 ? 0 : modelStep - remainder;
 }
 } // namespace
 
@@ -254,8 +250,11 @@ void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock
     // A rate that is no rate, or one far below any audio rate, would make every size
     // below meaningless: at 1 Hz a 512-sample block would ask for 49 million model
     // samples per channel. Such a call keeps the last usable rate.
+    // Far above any audio rate, the rate's ratio to the model rate would no longer fit
+    // the converters' integer positions.
     constexpr double lowestUsableRate = 1000.0;
-    if (! (std::isfinite (sampleRate) && sampleRate >= lowestUsableRate))
+    constexpr double highestUsableRate = 1.0e7;
+    if (! (std::isfinite (sampleRate) && sampleRate >= lowestUsableRate && sampleRate <= highestUsableRate))
         sampleRate = hostSampleRate;
 
     hostSampleRate = sampleRate;
@@ -264,10 +263,14 @@ void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock
     blockSize = samplesPerBlock;
 
     chooseRateClass (sampleRate);
+    chooseRatio (sampleRate);
 
+    // The most model samples that fall due within a block: wherever in the cycle it
+    // starts, a block of b host samples completes at most ceil (b modelStep / hostStep).
     // An empty block size still sizes the chain for one sample: the engines cannot be
     // built for none, and the first real block re-prepares anyway.
-    modelBlockSize = (int) std::ceil ((double) std::max (1, samplesPerBlock) * modelRate / sampleRate);
+    const auto largestBlock = (std::int64_t) std::max (1, samplesPerBlock);
+    modelBlockSize = (int) ((largestBlock * modelStep + hostStep - 1) / hostStep);
 
     modelBuffer = juce::AudioBuffer<float> (numInputChannels, modelBlockSize);
     modelBuffer.clear();
@@ -288,6 +291,7 @@ void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock
     prepareMixer (sampleRate);
 
     setLatencySamples (reportedLatencySamples);
+    bypassDelay.prepare (std::max (numInputChannels, numOutputChannels), std::max (1, samplesPerBlock), reportedLatencySamples);
 
     resizeAutoGainState();
 
@@ -300,6 +304,18 @@ void MorvelAudioProcessor::chooseRateClass (double sampleRate)
     modelRate = useHighRateModel ? 192000.0 : 96000.0;
     irLength = useHighRateModel ? 2048 : 1024;
     wetLatencySamples = useHighRateModel ? 513 : 580;
+}
+
+void MorvelAudioProcessor::chooseRatio (double sampleRate)
+{
+    // A rate that is not a whole number of hertz (a host's measured clock) counts as the
+    // nearest whole one: the model then runs off its rate by less than a part in 2,000
+    // even at the lowest usable rate, while the positions stay exact in samples.
+    const auto hostRate = (std::int64_t) std::llround (sampleRate);
+    const auto model = (std::int64_t) modelRate;
+    const auto divisor = std::gcd (hostRate, model);
+    hostStep = (int) (hostRate / divisor);
+    modelStep = (int) (model / divisor);
 }
 
 void MorvelAudioProcessor::resetAndEvaluateModel()
@@ -375,30 +391,31 @@ void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::ds
 
 void MorvelAudioProcessor::designResamplers (int preparedBlock)
 {
-    // Host samples per model sample, and the rate the model really runs at: the
-    // block-tied count makes it differ from modelRate where the block does not divide
-    // evenly (44.1 kHz, 88.2 kHz).
-    const double hostPerModel = (double) preparedBlock / modelBlockSize;
-    const double effectiveModelRate = hostSampleRate / hostPerModel;
-    designConversion (upsamplingKernel, hostSampleRate, effectiveModelRate, preparedBlock, modelBlockSize, 0);
-    const int upDelay = upsamplingKernel.getHalfWidth();
+    designConversion (upsamplingKernel, hostSampleRate, modelRate, hostStep, modelStep, 0);
 
-    // The down-sampler's half width is the one delay free to grow: by one model
-    // sample where that makes the chain's delay a whole number of host samples (at
-    // 48 and 96 kHz a model sample is half a host sample; 192 kHz has no conversion).
-    const auto downTargets = conversionTargets (effectiveModelRate, hostSampleRate);
+    // The chain's delay: the up-sampler's half width in host samples, then the dry
+    // path's delay (which the model's response shares) and the down-sampler's half
+    // width in model samples. Where the model samples do not make whole host samples,
+    // the down-sampler's half width grows by one model sample if that alone makes them
+    // whole (at 48 and 96 kHz a model sample is half a host sample); otherwise the
+    // up-sampler's outputs lie later by what is missing, in its own units of 1 /
+    // modelStep of a host sample. The host then compensates the delay exactly.
+    const auto downTargets = conversionTargets (modelRate, hostSampleRate);
     const int shortest = ResamplingKernel::halfWidthFor (downTargets);
-    const bool oneMoreAligns = ! isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest, hostPerModel))
-                            && isWholeNumber (chainDelay (upDelay, wetLatencySamples, shortest + 1, hostPerModel));
-    designConversion (downsamplingKernel, effectiveModelRate, hostSampleRate, modelBlockSize, preparedBlock,
-                      oneMoreAligns ? 1 : 0);
+    const bool oneMoreAligns = shortOfWholeHostSamples (wetLatencySamples + shortest, hostStep, modelStep) != 0
+                            && shortOfWholeHostSamples (wetLatencySamples + shortest + 1, hostStep, modelStep) == 0;
+    designConversion (downsamplingKernel, modelRate, hostSampleRate, modelStep, hostStep, oneMoreAligns ? 1 : 0);
 
-    upsampler.prepare (upsamplingKernel, preparedBlock, modelBlockSize, preparedBlock, numInputChannels);
-    downsampler.prepare (downsamplingKernel, modelBlockSize, preparedBlock, modelBlockSize, numInputChannels);
+    const int modelSideDelay = wetLatencySamples + downsamplingKernel.getHalfWidth();
+    const int upsamplerExtraDelay = shortOfWholeHostSamples (modelSideDelay, hostStep, modelStep);
+
+    upsampler.prepare (upsamplingKernel, hostStep, modelStep, preparedBlock, numInputChannels);
+    upsampler.setExtraDelay (upsamplerExtraDelay);
+    downsampler.prepare (downsamplingKernel, modelStep, hostStep, modelBlockSize, numInputChannels);
     hostSamplesIntoCycle = 0;
 
-    const double delay = chainDelay (upDelay, wetLatencySamples, downsamplingKernel.getHalfWidth(), hostPerModel);
-    reportedLatencySamples = (int) std::lround (delay);
+    const auto modelSideInHost = ((std::int64_t) modelSideDelay * hostStep + upsamplerExtraDelay) / modelStep;
+    reportedLatencySamples = upsamplingKernel.getHalfWidth() + (int) modelSideInHost;
 }
 
 void MorvelAudioProcessor::prepareMixer (double sampleRate)
@@ -466,27 +483,45 @@ void MorvelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
     // Tested as "not below one half", so that a value that is no number (a host
     // misbehaving) passes the block through rather than processing it.
     if (! (bypassRaw->load() < 0.5f))
+    {
+        passDelayed (buffer);
         return;
+    }
 
     // Hosts vary the block size freely below the prepared one, so only an unprepared
     // chain or a new channel layout prepares here: a size change never restarts it.
     if (blockSize <= 0 || channelLayoutChanged())
         prepareToPlay (hostSampleRate, std::max (blockSize, numSamples));
 
+    bypassDelay.push (juce::dsp::AudioBlock<const float> (buffer));
+
     if (numSamples <= blockSize)
     {
-        processPiece (buffer);
+        processPiece (buffer, false);
         return;
     }
 
     // A host that breaks its promise of a largest block gets the block in pieces
-    // that fit the chain's buffers. Up to 32 channels the view allocates nothing.
+    // that fit the chain's buffers, and the meters show the whole block's peaks.
+    // Up to 32 channels the view allocates nothing.
     for (int start = 0; start < numSamples; start += blockSize)
     {
         juce::AudioBuffer<float> piece (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), start,
                                         std::min (blockSize, numSamples - start));
-        processPiece (piece);
+        processPiece (piece, start > 0);
     }
+}
+
+void MorvelAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    passDelayed (buffer);
+}
+
+void MorvelAudioProcessor::passDelayed (juce::AudioBuffer<float>& buffer) noexcept
+{
+    // Nothing else runs and nothing is measured: the meters keep the last values.
+    if (buffer.getNumSamples() > 0)
+        bypassDelay.process (juce::dsp::AudioBlock<float> (buffer));
 }
 
 bool MorvelAudioProcessor::channelLayoutChanged() const noexcept
@@ -496,11 +531,10 @@ bool MorvelAudioProcessor::channelLayoutChanged() const noexcept
 
 int MorvelAudioProcessor::takeModelSamplesFor (int hostSamples) noexcept
 {
-    // Model sample k falls on host sample k * blockSize / modelBlockSize: those due by
-    // the end of this block, less those due by its start. A block of the prepared size
-    // gets exactly modelBlockSize; shorter ones get their share, rounded by position.
-    const auto cycle = (std::int64_t) std::max (1, blockSize);
-    const auto dueBy = [&] (std::int64_t hostSample) { return (hostSample * modelBlockSize + cycle - 1) / cycle; };
+    // Model sample k falls on host sample k * hostStep / modelStep: those due by the end
+    // of this block, less those due by its start.
+    const auto cycle = (std::int64_t) hostStep;
+    const auto dueBy = [&] (std::int64_t hostSample) { return (hostSample * modelStep + cycle - 1) / cycle; };
 
     const auto start = (std::int64_t) hostSamplesIntoCycle;
     const auto end = start + hostSamples;
@@ -508,7 +542,7 @@ int MorvelAudioProcessor::takeModelSamplesFor (int hostSamples) noexcept
     return (int) (dueBy (end) - dueBy (start));
 }
 
-void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
+void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer, bool furtherPiece)
 {
     const int modelSamples = takeModelSamplesFor (buffer.getNumSamples());
 
@@ -518,7 +552,7 @@ void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
 
     sanitiseInput (buffer);
     applyGainParameter (buffer, inputGainRaw->load(), previousInputGain);
-    truePeakMeter.GetTruePeak (buffer, 0);
+    measurePeaks (buffer, 0, furtherPiece);
 
     resampleUp (buffer, modelSamples);
 
@@ -538,7 +572,15 @@ void MorvelAudioProcessor::processPiece (juce::AudioBuffer<float>& buffer)
 
     filterAndResampleDown (buffer, modelSamples);
     applyGainParameter (buffer, outputGainRaw->load(), previousOutputGain);
-    truePeakMeter.GetTruePeak (buffer, 1);
+    measurePeaks (buffer, 1, furtherPiece);
+}
+
+void MorvelAudioProcessor::measurePeaks (const juce::AudioBuffer<float>& buffer, int which, bool furtherPiece) noexcept
+{
+    if (furtherPiece)
+        truePeakMeter.measureFurtherPiece (buffer, which);
+    else
+        truePeakMeter.GetTruePeak (buffer, which);
 }
 
 bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2, int modelSamples)

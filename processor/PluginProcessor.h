@@ -49,6 +49,14 @@ public:
     void releaseResources() override;
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
 
+    /**
+        The host's own bypass: the block comes back as the input delayed by the reported
+        latency, as with "Bypass" on, so that a host compensating that latency keeps the
+        bypassed track in time with the others.
+        [audio thread] No allocation; a copy of the block.
+    */
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+
     double getTailLengthSeconds() const override;
     bool acceptsMidi() const override;
     bool producesMidi() const override;
@@ -137,9 +145,12 @@ public:
     double modelRate = 96000.0;
     int modelBlockSize = 0;
 
-    // Host samples into the current cycle of blockSize samples, which the converters
-    // turn into exactly modelBlockSize model samples: a block of another size gets the
-    // model samples that fall due within it, so the ratio never changes.
+    // The ratio of the two rates in lowest terms: every hostStep host samples become
+    // exactly modelStep model samples (147 : 320 from 44.1 to 96 kHz), so the model
+    // runs at its own rate whatever the block size. A block gets the model samples
+    // that fall due within it; the host samples into the current cycle carry over.
+    int hostStep = 1;
+    int modelStep = 2;
     int hostSamplesIntoCycle = 0;
 
     // Band-limited conversion between the host and the model rate. The down-sampling
@@ -167,6 +178,11 @@ public:
     DryDelay dryDelay;
     juce::dsp::DryWetMixer<float> mixer { 0 };
     int reportedLatencySamples = 0;
+
+    // The host-rate input before the input gain, delayed by the reported latency: what
+    // a bypassed block gives back. It takes in every block, bypassed or not, so that
+    // switching the bypass on finds the samples that the latency reaches back to.
+    DryDelay bypassDelay;
 
     /**
         The largest number of samples that the engines take in one call when the model
@@ -206,6 +222,7 @@ private:
     void resetAndEvaluateModel();
     void fillImpulseResponses();
     void loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec);
+    void chooseRatio (double sampleRate);
     void designResamplers (int preparedBlock);
     void prepareMixer (double sampleRate);
     void resizeAutoGainState();
@@ -224,12 +241,14 @@ private:
     // `modelSamples` samples of modelBuffer: the model samples due within the block,
     // at most modelBlockSize.
     bool channelLayoutChanged() const noexcept;
-    void processPiece (juce::AudioBuffer<float>& buffer);
+    void passDelayed (juce::AudioBuffer<float>& buffer) noexcept;
+    void processPiece (juce::AudioBuffer<float>& buffer, bool furtherPiece);
     int takeModelSamplesFor (int hostSamples) noexcept;
     bool updateToneModel (float knob1, float knob2, int modelSamples);
     void keepWeightsAsRampStart() noexcept;
     void queueImpulseResponses();
     static void sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept;
+    void measurePeaks (const juce::AudioBuffer<float>& buffer, int which, bool furtherPiece) noexcept;
     static void applyGainParameter (juce::AudioBuffer<float>& buffer, float gainDb, float& previousGain) noexcept;
     void resampleUp (const juce::AudioBuffer<float>& buffer, int modelSamples);
     void pushDrySignal (float mixPercent, int modelSamples);

@@ -43,8 +43,9 @@ public:
         inputStep : outputStep visits: output k lies at the fraction
         (k inputStep mod outputStep) / outputStep of a sample, so the positions repeat
         every getPositionCycle() outputs. Done only when the table takes at most
-        maxBytes (the cycle is short for whole-number ratios and for 44.1 kHz with
-        blocks of up to 1,024); otherwise the resampler blends phase rows. Outputs from
+        maxBytes (the cycle is short for the common rates: 320 positions from 44.1 to
+        96 kHz, two for a whole-number ratio); otherwise, as for a host rate that is not
+        a round number, the resampler blends phase rows. Outputs from
         this table need one inner product instead of two and carry no blending error.
         Call after design(). Allocates.
     */

@@ -145,6 +145,16 @@ void TruePeakMeter::forcePortable (bool portableOnly) noexcept
 
 void TruePeakMeter::GetTruePeak (const juce::AudioBuffer<float>& buffer, int which, int) noexcept
 {
+    measure (buffer, which, false);
+}
+
+void TruePeakMeter::measureFurtherPiece (const juce::AudioBuffer<float>& buffer, int which) noexcept
+{
+    measure (buffer, which, true);
+}
+
+void TruePeakMeter::measure (const juce::AudioBuffer<float>& buffer, int which, bool keepLarger) noexcept
+{
     if (which != 0 && which != 1)
         return;
 
@@ -165,7 +175,8 @@ void TruePeakMeter::GetTruePeak (const juce::AudioBuffer<float>& buffer, int whi
 
         if (n <= 0)
         {
-            peakDb.set (r, floorDb);
+            if (! keepLarger)
+                peakDb.set (r, floorDb);
             continue;
         }
 
@@ -174,7 +185,8 @@ void TruePeakMeter::GetTruePeak (const juce::AudioBuffer<float>& buffer, int whi
         else
             std::memcpy (row + taps, buffer.getReadPointer (ch), sizeof (float) * (size_t) n);
 
-        peakDb.set (r, measureRow (row, n));
+        const float peak = measureRow (row, n);
+        peakDb.set (r, keepLarger ? std::max (peak, peakDb[r]) : peak);
 
         // The history is this block's last samples, wherever a shorter block ended.
         // Overlapping ranges for blocks shorter than 12 samples: memmove, not memcpy.

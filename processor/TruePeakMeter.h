@@ -50,6 +50,14 @@ public:
     */
     void GetTruePeak (const juce::AudioBuffer<float>& buffer, int which, int unused = 0) noexcept;
 
+    /**
+        As GetTruePeak, for a further piece of a host block that is measured in pieces
+        (one larger than the prepared size): each value becomes the larger of the one
+        stored and this piece's peak, so that it is the whole block's.
+        [audio thread] As GetTruePeak.
+    */
+    void measureFurtherPiece (const juce::AudioBuffer<float>& buffer, int which) noexcept;
+
     /** For tests and measurements: true runs the filter's baseline code on any processor. */
     static void forcePortable (bool portableOnly) noexcept;
 
@@ -71,4 +79,5 @@ public:
 
 private:
     float measureRow (const float* row, int numSamples) const noexcept;
+    void measure (const juce::AudioBuffer<float>& buffer, int which, bool keepLarger) noexcept;
 };

@@ -1,5 +1,6 @@
 // The latency that the built plug-ins report to a host, against where an impulse
-// really comes out, at the rates and block sizes hosts use.
+// really comes out, processed and bypassed by the host, at the rates and block sizes
+// hosts use.
 
 #include "LoadedLibraries.h"
 
@@ -54,15 +55,26 @@ void setParameter (juce::AudioPluginInstance& instance, const juce::String& name
             p->setValueNotifyingHost (normalisedValue);
 }
 
+/** How the instance runs: processed at Mix 0 or 100 %, or bypassed by the host (at Mix 100 %). */
+enum class Run { dry, wet, bypassed };
+
+struct ImpulsePeak
+{
+    int reported;
+    int peakAt;
+    float peak;
+};
+
 /**
     Prepares the instance with Mix at 0 or 100 % and automatic gain off, lets the
     latency reach the host (a VST3 change arrives through the message thread), then
     sends a small impulse at the start of the third block. Returns the reported
-    latency and the index of the response's largest sample, counted from the impulse.
+    latency, and the index of the response's largest sample, counted from the impulse,
+    with its magnitude.
 */
-std::pair<int, int> impulsePeak (juce::AudioPluginInstance& instance, double rate, int block, bool wet)
+ImpulsePeak impulsePeak (juce::AudioPluginInstance& instance, double rate, int block, Run run)
 {
-    setParameter (instance, "Mix", wet ? 1.0f : 0.0f);
+    setParameter (instance, "Mix", run == Run::dry ? 0.0f : 1.0f);
     setParameter (instance, "AutoGain", 0.0f);
 
     // Hosts hand parameter changes over with a block: one sample, which fits any
@@ -84,6 +96,12 @@ std::pair<int, int> impulsePeak (juce::AudioPluginInstance& instance, double rat
     int peakAt = -1;
     float peak = 0.0f;
 
+    // The host's bypass switch (the LV2 "enabled" port); the VST3 instance also sets its
+    // own when it is asked for a bypassed block.
+    auto* hostBypass = instance.getBypassParameter();
+    if (hostBypass != nullptr)
+        hostBypass->setValueNotifyingHost (run == Run::bypassed ? 1.0f : 0.0f);
+
     for (int start = 0; start < total; start += block)
     {
         buffer.clear();
@@ -91,7 +109,10 @@ std::pair<int, int> impulsePeak (juce::AudioPluginInstance& instance, double rat
             for (int ch = 0; ch < channels; ++ch)
                 buffer.setSample (ch, 0, 0.05f);
 
-        instance.processBlock (buffer, midi);
+        if (run == Run::bypassed)
+            instance.processBlockBypassed (buffer, midi);
+        else
+            instance.processBlock (buffer, midi);
 
         for (int i = 0; i < block; ++i)
         {
@@ -102,7 +123,9 @@ std::pair<int, int> impulsePeak (juce::AudioPluginInstance& instance, double rat
             }
         }
     }
-    return { reported, peakAt };
+    if (hostBypass != nullptr)
+        hostBypass->setValueNotifyingHost (0.0f);
+    return { reported, peakAt, peak };
 }
 
 class HostedLatencyTest : public testing::TestWithParam<PluginFormat>
@@ -129,11 +152,19 @@ TEST_P (HostedLatencyTest, AnImpulsePeaksAtTheReportedLatency)
             stereo.outputBuses.add (juce::AudioChannelSet::stereo());
             instance->setBusesLayout (stereo);
 
-            for (bool wet : { false, true })
+            for (const auto run : { Run::dry, Run::wet, Run::bypassed })
             {
-                const auto [reported, peakAt] = impulsePeak (*instance, rate, block, wet);
-                EXPECT_EQ (peakAt, reported) << rate << " Hz, block " << block << (wet ? ", Mix 100" : ", Mix 0");
+                SCOPED_TRACE (testing::Message() << rate << " Hz, block " << block
+                                                 << (run == Run::dry ? ", Mix 0" : run == Run::wet ? ", Mix 100" : ", bypassed by the host"));
+                const auto [reported, peakAt, peak] = impulsePeak (*instance, rate, block, run);
+                EXPECT_EQ (peakAt, reported);
                 EXPECT_GT (reported, 0);
+
+                // Bypassed, the impulse itself comes out, not the model's response to it.
+                if (run == Run::bypassed)
+                {
+                    EXPECT_EQ (peak, 0.05f);
+                }
             }
             instance->releaseResources();
         }

@@ -133,7 +133,8 @@ TEST (ChainAllocation, AToneMoveAllocatesOnlyTheNewResponsesAndTheBlocksAfterItN
 TEST (ChainAllocation, BlocksOfChangingSizeAllocateNothing)
 {
     // Sizes a host hands out between its promised largest block and one sample,
-    // including blocks larger than promised, which are processed in pieces.
+    // including blocks larger than promised, which are processed in pieces; processed
+    // and bypassed by the host.
     const int sizes[] = { 1, 7, 64, 333, 512, 4096, 2048, 100, 1024, 256, 960, 128, 2 };
 
     for (const auto& c : configs())
@@ -154,6 +155,7 @@ TEST (ChainAllocation, BlocksOfChangingSizeAllocateNothing)
                 for (int i = 0; i < size; ++i)
                     buffer.setSample (ch, i, 0.2f * std::sin (0.05f * (float) i));
             EXPECT_EQ (countAllocations ([&] { p->processBlock (buffer, midi); }), 0u) << size << " samples";
+            EXPECT_EQ (countAllocations ([&] { p->processBlockBypassed (buffer, midi); }), 0u) << size << " samples, bypassed";
         }
 
         // A tone move inside a short block allocates only the engines' new responses.

@@ -1,6 +1,6 @@
 // Behaviour of the chain that its linear stages make checkable from the outside:
-// the dry/wet law at intermediate Mix settings, where the two meters sit relative
-// to the gains, and the rounding of the smoothed energies.
+// the dry/wet law at intermediate Mix settings and the length of a move's ramp, where
+// the two meters sit relative to the gains, and the rounding of the smoothed energies.
 
 #include "ChainTestSupport.h"
 
@@ -57,6 +57,55 @@ TEST (ChainMix, IntermediateSettingsBlendTheDryAndWetOutputsLinearly)
         for (size_t ch = 0; ch < 2; ++ch)
             for (size_t i = 0; i < mixed[ch].size(); ++i)
                 ASSERT_NEAR (mixed[ch][i], (1.0 - w) * dry[ch][i] + w * wet[ch][i], tolerance) << "channel " << ch << ", sample " << i;
+    }
+}
+
+TEST (ChainMix, AMoveRampsOverATwentiethOfASecondCountedInHostSamples)
+{
+    // The framework's mixer ramps its volumes over floor (0.05 x its prepared rate)
+    // steps, one per sample it mixes (SmoothedValue::reset and getNextValue). The chain
+    // prepares it at the host rate although it mixes model samples: a move from Mix 0
+    // to 100 at model sample k0 leaves the wet signal alone from model sample
+    // k0 + floor (0.05 fs) - 1 on. From there the output equals that of a chain left at
+    // Mix 100, once the down-sampler's taps have passed that sample.
+    for (double hostRate : { 44100.0, 48000.0 })
+    {
+        SCOPED_TRACE (testing::Message() << hostRate << " Hz");
+        const auto preparedAt = [hostRate] (float mix)
+        {
+            auto p = makeProcessor (juce::AudioChannelSet::mono());
+            setMixAndAutoGain (*p, mix, false);
+            p->prepareToPlay (hostRate, blockSize);
+            return p;
+        };
+        auto moved = preparedAt (0.0f);
+        auto wet = preparedAt (100.0f);
+        const Signal input = noise (1, 12 * blockSize, 0.3f, 13);
+        const int before = 4 * blockSize;
+
+        Signal output = process (*moved, { std::vector<float> (input[0].begin(), input[0].begin() + before) }, blockSize);
+        setParameter (*moved, "Mix", 100.0f);
+        const auto after = process (*moved, { std::vector<float> (input[0].begin() + before, input[0].end()) }, blockSize)[0];
+        output[0].insert (output[0].end(), after.begin(), after.end());
+        const auto reference = process (*wet, input, blockSize)[0];
+
+        int lastDifferent = -1;
+        for (int i = 0; i < (int) output[0].size(); ++i)
+            if (output[0][(size_t) i] != reference[(size_t) i])
+                lastDifferent = i;
+
+        // Host sample j reads model samples up to floor (j modelStep / hostStep), and the
+        // down-sampler's taps - 1 before it. The outermost taps are so small that the
+        // ramp's last steps may vanish in rounding there, but not at the kernel's centre.
+        const auto p = (std::int64_t) moved->hostStep, q = (std::int64_t) moved->modelStep;
+        const auto steps = (std::int64_t) std::floor (0.05 * hostRate);
+        const auto k0 = ((std::int64_t) before * q + p - 1) / p;
+        const auto lastRamped = k0 + steps - 2;
+        const auto halfWidth = moved->downsamplingKernel.getHalfWidth();
+        const auto firstUnchanged = ((lastRamped + 2 * halfWidth) * p + q - 1) / q;
+        const auto lastAtTheCentre = (lastRamped + halfWidth) * p / q;
+        EXPECT_LE (lastDifferent, firstUnchanged - 1);
+        EXPECT_GE (lastDifferent, lastAtTheCentre);
     }
 }
 

@@ -78,6 +78,38 @@ TEST (ChainBlockSize, ABlockLargerThanPromisedIsProcessedInPreparedPieces)
             ASSERT_EQ (actual[(size_t) ch][i], expected[(size_t) ch][i]) << "channel " << ch << ", sample " << i;
 }
 
+TEST (ChainBlockSize, TheMetersShowTheWholeOfABlockProcessedInPieces)
+{
+    // A 2,048-sample block loud only in its first 256 samples, in pieces of 256: each
+    // meter reads the loudest piece, as the largest value of eight blocks of 256 would.
+    Signal input = silence (2, 2048);
+    for (int ch = 0; ch < 2; ++ch)
+        for (int i = 0; i < 256; ++i)
+            input[(size_t) ch][(size_t) i] = 0.5f * (float) std::sin (0.1 * i + ch);
+
+    const auto prepared = [] { auto p = preparedProcessor (48000.0, 0.0f); p->prepareToPlay (48000.0, 256); return p; };
+    auto inPieces = prepared();
+    auto inBlocks = prepared();
+    process (*inPieces, input, 2048);
+
+    std::vector<float> loudest (4, -1000.0f);
+    for (int b = 0; b < 8; ++b)
+    {
+        Signal block = silence (2, 256);
+        for (int ch = 0; ch < 2; ++ch)
+            std::copy_n (input[(size_t) ch].begin() + 256 * b, 256, block[(size_t) ch].begin());
+        process (*inBlocks, block, 256);
+        for (int r = 0; r < 4; ++r)
+            loudest[(size_t) r] = std::max (loudest[(size_t) r], inBlocks->truePeakMeter.peakDb[r]);
+    }
+
+    for (int r = 0; r < 4; ++r)
+    {
+        EXPECT_GT (inPieces->truePeakMeter.peakDb[r], -10.0f) << "row " << r;
+        EXPECT_EQ (inPieces->truePeakMeter.peakDb[r], loudest[(size_t) r]) << "row " << r;
+    }
+}
+
 TEST (ChainBlockSize, AToneMoveInsideATinyBlockRampsFromExactlyTheOldToExactlyTheNewWeights)
 {
     // At 48 kHz a block of one sample is two model samples, a block of two is four:
@@ -118,7 +150,7 @@ TEST (ChainBlockSize, AToneMoveInsideATinyBlockRampsFromExactlyTheOldToExactlyTh
             std::vector<Eigen::MatrixXf> ihSteps, hhSteps;
             Morvel::interpolateMatrix (oldIh, newIh, length, ihSteps);
             Morvel::interpolateMatrix (oldHh, newHh, length, hhSteps);
-            return referenceHiddenState (*p, freshCell, kernel, padded, 512, [&] (int t) -> std::pair<const Eigen::MatrixXf&, const Eigen::MatrixXf&> {
+            return referenceHiddenState (*p, freshCell, kernel, padded, [&] (int t) -> std::pair<const Eigen::MatrixXf&, const Eigen::MatrixXf&> {
                 if (t < changeStart)
                     return { oldIh, oldHh };
                 const auto k = (size_t) std::min (t - changeStart, (int) ihSteps.size() - 1);

@@ -57,6 +57,26 @@ void expectIdentical (const Signal& a, const Signal& b)
     }
 }
 
+/** The channels joined end to end: a stream given in two parts. */
+Signal join (const Signal& first, const Signal& second)
+{
+    Signal joined = first;
+    for (size_t ch = 0; ch < joined.size(); ++ch)
+        joined[ch].insert (joined[ch].end(), second[ch].begin(), second[ch].end());
+    return joined;
+}
+
+/** `count` samples of the stream from `from` on, as they come out `delay` samples late. */
+Signal delayedBy (const Signal& stream, int delay, int from, int count)
+{
+    Signal out = silence ((int) stream.size(), count);
+    for (size_t ch = 0; ch < stream.size(); ++ch)
+        for (int i = 0; i < count; ++i)
+            if (from + i - delay >= 0)
+                out[ch][(size_t) i] = stream[ch][(size_t) (from + i - delay)];
+    return out;
+}
+
 /** The library's gain ramp: a running gain that starts at `start` and grows by (end - start) / count. */
 std::vector<float> rampGains (float start, float end, int count)
 {
@@ -90,7 +110,7 @@ TEST (ChainBlock, AnEmptyBlockChangesNothing)
     EXPECT_EQ (p->blockSize, 256);
 }
 
-TEST (ChainBlock, ABypassedBlockComesBackUntouchedAndTheChainContinuesAsBefore)
+TEST (ChainBlock, ABypassedBlockComesBackDelayedByTheLatencyAndTheChainContinuesAsBefore)
 {
     auto a = makeProcessor (juce::AudioChannelSet::stereo());
     auto b = makeProcessor (juce::AudioChannelSet::stereo());
@@ -102,14 +122,16 @@ TEST (ChainBlock, ABypassedBlockComesBackUntouchedAndTheChainContinuesAsBefore)
     process (*a, head, 256);
     process (*b, head, 256);
 
-    // A different sample count would re-prepare, were the block not bypassed.
+    // A different sample count would re-prepare, were the block not bypassed. The
+    // bypassed block is the input delayed by the reported latency, reaching back into
+    // the blocks processed before it; no gain, no metering, nothing else changes.
     setParameter (*a, "Bypass", 1.0f);
     setParameter (*a, "Input Gain", 12.0f);
     setParameter (*a, "Input Gain", 0.0f);
     const ChainSnapshot before (*a);
     const Signal bypassedIn = noise (2, 100, 2.0f, 6, true);
     const Signal bypassedOut = process (*a, bypassedIn, 100);
-    expectIdentical (bypassedOut, bypassedIn);
+    expectIdentical (bypassedOut, delayedBy (join (head, bypassedIn), a->getLatencySamples(), 512, 100));
     EXPECT_TRUE (ChainSnapshot (*a) == before);
 
     setParameter (*a, "Bypass", 0.0f);
@@ -120,13 +142,60 @@ TEST (ChainBlock, ABypassValueThatIsNotANumberCountsAsOn)
 {
     auto p = makeProcessor (juce::AudioChannelSet::stereo());
     p->prepareToPlay (48000.0, 256);
-    process (*p, noise (2, 512, 0.3f, 10), 256);
+    const Signal first = noise (2, 512, 0.3f, 10);
+    process (*p, first, 256);
 
     p->bypassRaw->store (std::numeric_limits<float>::quiet_NaN());
     const ChainSnapshot before (*p);
     const Signal input = noise (2, 256, 0.4f, 11, true);
-    expectIdentical (process (*p, input, 256), input);
+    expectIdentical (process (*p, input, 256), delayedBy (join (first, input), p->getLatencySamples(), 512, 256));
     EXPECT_TRUE (ChainSnapshot (*p) == before);
+}
+
+TEST (ChainBypass, BothBypassesGiveTheInputDelayedByTheReportedLatency)
+{
+    // The processor's "Bypass" and the host's own (processBlockBypassed), switched on
+    // halfway through a stream at Mix 0: the bypassed half is the input delayed by the
+    // reported latency to the sample, and the whole stream nulls against it as the
+    // processed half alone does, so the switch moves nothing in time.
+    for (double rate : { 44100.0, 48000.0 })
+    {
+        for (bool byHost : { false, true })
+        {
+            SCOPED_TRACE (testing::Message() << rate << " Hz, " << (byHost ? "the host's bypass" : "\"Bypass\""));
+            auto p = makeProcessor (juce::AudioChannelSet::mono());
+            setMixAndAutoGain (*p, 0.0f, false);
+            p->prepareToPlay (rate, 512);
+            const int latency = p->getLatencySamples();
+            const auto from = (size_t) (latency + 8192);
+            const int switchAt = ((int) from + (int) (0.25 * rate)) / 512 * 512;
+            const auto input = whiteNoise (switchAt + (int) (0.25 * rate), 0.1f, 17);
+
+            auto output = process (*p, { std::vector<float> (input.begin(), input.begin() + switchAt) }, 512)[0];
+            if (! byHost)
+                setParameter (*p, "Bypass", 1.0f);
+
+            juce::MidiBuffer midi;
+            for (int start = switchAt; start < (int) input.size(); start += 512)
+            {
+                const int n = std::min (512, (int) input.size() - start);
+                juce::AudioBuffer<float> buffer (1, n);
+                buffer.copyFrom (0, 0, input.data() + start, n);
+                if (byHost)
+                    p->processBlockBypassed (buffer, midi);
+                else
+                    p->processBlock (buffer, midi);
+                output.insert (output.end(), buffer.getReadPointer (0), buffer.getReadPointer (0) + n);
+            }
+
+            for (size_t i = (size_t) switchAt; i < output.size(); ++i)
+                ASSERT_EQ (output[i], input[i - (size_t) latency]) << "sample " << i;
+
+            const auto alignment = measureAlignment (input, output, latency, rate, audioBandEdge (rate), from);
+            EXPECT_LT (std::abs (alignment.fraction), 0.001);
+            EXPECT_LE (alignment.nullDb, -60.0);
+        }
+    }
 }
 
 TEST (ChainBlock, AToneMoveWhileBypassedRampsFromTheLastEvaluatedWeights)
@@ -358,7 +427,7 @@ TEST (ChainToneMove, TheCellRampsFromExactlyTheOldToExactlyTheNewWeights)
         };
 
         const Eigen::MatrixXf& actual = high ? p->highRateGru.hiddenState : p->standardRateGru.hiddenState;
-        const auto expected = referenceHiddenState (*p, freshCell, oldKernel, input, c.block, ramp);
+        const auto expected = referenceHiddenState (*p, freshCell, oldKernel, input, ramp);
         const float error = (actual - expected).cwiseAbs().maxCoeff();
         EXPECT_LT (error, 1.0e-5f);
 
@@ -366,7 +435,7 @@ TEST (ChainToneMove, TheCellRampsFromExactlyTheOldToExactlyTheNewWeights)
         // longer one must not (nor, with two samples, only the new ones). Where an
         // alternative ends in nearly the same state, the cell is held to the ramp by
         // being much closer to it than to the alternative.
-        const auto withOld = referenceHiddenState (*p, freshCell, oldKernel, input, c.block, allOld);
+        const auto withOld = referenceHiddenState (*p, freshCell, oldKernel, input, allOld);
         const auto expectCloserToRampThan = [&] (const Eigen::MatrixXf& alternative)
         {
             const float separation = (expected - alternative).cwiseAbs().maxCoeff();
@@ -387,7 +456,7 @@ TEST (ChainToneMove, TheCellRampsFromExactlyTheOldToExactlyTheNewWeights)
         }
 
         if (m == 2)
-            expectCloserToRampThan (referenceHiddenState (*p, freshCell, oldKernel, input, c.block, newInBlock));
+            expectCloserToRampThan (referenceHiddenState (*p, freshCell, oldKernel, input, newInBlock));
     }
 }
 

@@ -283,7 +283,7 @@ TEST (ProcessorPreparation, SetsLatencyAndMeterForTheRateClass)
     EXPECT_EQ (p.truePeakMeter.historyBuffer.getNumSamples(), 64 + 12);
 }
 
-TEST (ProcessorBlock, MeasuresTheInputAndLeavesBypassedBlocksAlone)
+TEST (ProcessorBlock, MeasuresTheInputButNotABypassedBlock)
 {
     MorvelAudioProcessor p;
     p.setBusesLayout (makeLayout ({ Set::stereo() }, { Set::stereo() }));

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <complex>
 #include <iostream>
+#include <limits>
 #include <tuple>
 
 using namespace chaintest;
@@ -66,6 +67,27 @@ Fit fitSines (const std::vector<float>& x, size_t from, size_t count, const std:
     return fit;
 }
 
+/**
+    The steps of the processor's conversion up or down (input samples, then outputs per
+    cycle), the whole cycles that make a block of about 512 input samples, and the
+    extra delay that the chain gives that converter.
+*/
+struct Conversion
+{
+    int inStep, outStep, cycles, extraDelay;
+    const ResamplingKernel& kernel;
+
+    Conversion (const MorvelAudioProcessor& p, bool up)
+        : inStep (up ? p.hostStep : p.modelStep), outStep (up ? p.modelStep : p.hostStep),
+          cycles (std::max (1, 512 / inStep)), extraDelay (up ? p.upsampler.getExtraDelay() : 0),
+          kernel (up ? p.upsamplingKernel : p.downsamplingKernel)
+    {
+    }
+
+    int inBlock() const { return cycles * inStep; }
+    int outBlock() const { return cycles * outStep; }
+};
+
 /** A mono processor at the given settings (automatic gain off), prepared. */
 std::unique_ptr<MorvelAudioProcessor> prepared (double rate, int block, float mix, float knob1 = 0.35f, float knob2 = 0.35f)
 {
@@ -109,7 +131,7 @@ TEST (ResamplingKernel, TheAntiAliasLowPassIsLinearPhaseFlatAndStopsFromTheHosts
         auto p = prepared (rate, 512, 0.0f);
         const auto& kernel = p->downsamplingKernel;
         const int taps = kernel.getTaps();
-        const double effectiveModelRate = rate * p->modelBlockSize / 512.0;
+        const double modelRate = p->modelRate;
 
         for (int phase : { 0, kernel.getPhases() / 4, kernel.getPhases() / 2 })
         {
@@ -130,9 +152,9 @@ TEST (ResamplingKernel, TheAntiAliasLowPassIsLinearPhaseFlatAndStopsFromTheHosts
 
             double worstPass = 0.0, worstStop = -400.0;
             for (double f = 20.0; f <= 20000.0; f *= 1.02)
-                worstPass = std::max (worstPass, std::abs (firGainDb (row, taps, f / effectiveModelRate)));
-            for (double f = rate / 2; f <= effectiveModelRate / 2; f += 37.0)
-                worstStop = std::max (worstStop, firGainDb (row, taps, f / effectiveModelRate));
+                worstPass = std::max (worstPass, std::abs (firGainDb (row, taps, f / modelRate)));
+            for (double f = rate / 2; f <= modelRate / 2; f += 37.0)
+                worstStop = std::max (worstStop, firGainDb (row, taps, f / modelRate));
 
             EXPECT_LT (worstPass, 0.01) << "phase " << phase;
             EXPECT_LT (worstStop, -100.0) << "phase " << phase;
@@ -233,29 +255,34 @@ TEST (ResamplingKernel, AKernelCutAtTheInputsNyquistFrequencyCopiesItsWholeSampl
 
 TEST (BandLimitedResampler, MatchesAPlainResamplerInDoublePrecision)
 {
+    // Both converters as the chain prepares them, the up-sampler with its extra delay,
+    // in the chain's blocks: each block gets the outputs due within it.
     struct Case { double rate; int block; };
     for (const auto& c : { Case { 44100.0, 512 }, Case { 48000.0, 64 }, Case { 88200.0, 333 }, Case { 384000.0, 7 },
-                           Case { 22050.0, 100 } })
+                           Case { 22050.0, 100 }, Case { 352800.0, 64 } })
     {
         SCOPED_TRACE (testing::Message() << c.rate << " Hz, block " << c.block);
         auto p = prepared (c.rate, c.block, 0.0f);
         const int hostBlock = c.block;
-        const int modelBlock = p->modelBlockSize;
         const int blocks = 12;
         const auto input = noise (1, blocks * hostBlock, 0.9f, 3)[0];
+        const auto dueBy = [&] (std::int64_t n) { return (int) ((n * p->modelStep + p->hostStep - 1) / p->hostStep); };
 
         BandLimitedResampler up, down;
-        up.prepare (p->upsamplingKernel, hostBlock, modelBlock, hostBlock);
-        down.prepare (p->downsamplingKernel, modelBlock, hostBlock, modelBlock);
-        std::vector<float> model ((size_t) (blocks * modelBlock)), output (input.size());
+        up.prepare (p->upsamplingKernel, p->hostStep, p->modelStep, hostBlock);
+        up.setExtraDelay (p->upsampler.getExtraDelay());
+        down.prepare (p->downsamplingKernel, p->modelStep, p->hostStep, p->modelBlockSize);
+        std::vector<float> model ((size_t) dueBy (blocks * hostBlock)), output (input.size());
         for (int b = 0; b < blocks; ++b)
         {
-            up.process (input.data() + b * hostBlock, hostBlock, model.data() + b * modelBlock, modelBlock);
-            down.process (model.data() + b * modelBlock, modelBlock, output.data() + b * hostBlock, hostBlock);
+            const int first = dueBy (b * hostBlock), count = dueBy ((b + 1) * hostBlock) - first;
+            up.process (input.data() + b * hostBlock, hostBlock, model.data() + first, count);
+            down.process (model.data() + first, count, output.data() + b * hostBlock, hostBlock);
         }
 
-        const auto expectedModel = referenceResample (p->upsamplingKernel, input, hostBlock, modelBlock);
-        const auto expectedOutput = referenceResample (p->downsamplingKernel, model, modelBlock, hostBlock);
+        const auto expectedModel = referenceUpsample (*p, input);
+        const auto expectedOutput = referenceDownsample (*p, model, (int) output.size());
+        ASSERT_EQ (expectedModel.size(), model.size());
         for (size_t i = 0; i < model.size(); ++i)
             ASSERT_NEAR (model[i], expectedModel[i], 1.0e-5f) << "model sample " << i;
         for (size_t i = 0; i < output.size(); ++i)
@@ -265,12 +292,14 @@ TEST (BandLimitedResampler, MatchesAPlainResamplerInDoublePrecision)
 
 TEST (BandLimitedResampler, BlendsPhaseRowsWhereNoPositionsAreTabulated)
 {
-    // As at 44.1 kHz with blocks too long for a table of every position.
+    // As for a ratio whose cycle of positions is too long for a table (a host rate that
+    // is not a round number), with and without an extra delay.
     const auto signal = noise (1, 8 * 1115, 0.9f, 4)[0];
     const ResamplingKernel::Targets up { 20000.0 / 44100.0, 24100.0 / 44100.0, 110.0 };
     const ResamplingKernel::Targets down { 20000.0 / 96037.5, 22050.0 / 96037.5, 110.0 };
 
-    for (const auto& [targets, inBlock, outBlock] : { std::tuple { up, 512, 1115 }, std::tuple { down, 1115, 512 } })
+    for (const auto& [targets, inBlock, outBlock, extraDelay] : { std::tuple { up, 512, 1115, 0 }, std::tuple { down, 1115, 512, 0 },
+                                                                   std::tuple { up, 512, 1115, 731 }, std::tuple { down, 1115, 512, 301 } })
     {
         ResamplingKernel kernel;
         kernel.design (targets, ResamplingKernel::halfWidthFor (targets));
@@ -278,12 +307,13 @@ TEST (BandLimitedResampler, BlendsPhaseRowsWhereNoPositionsAreTabulated)
 
         BandLimitedResampler resampler;
         resampler.prepare (kernel, inBlock, outBlock, inBlock);
+        resampler.setExtraDelay (extraDelay);
         std::vector<float> output ((size_t) (8 * outBlock));
         for (int b = 0; b < 8; ++b)
             resampler.process (signal.data() + b * inBlock, inBlock, output.data() + b * outBlock, outBlock);
 
         const std::vector<float> input (signal.begin(), signal.begin() + 8 * inBlock);
-        const auto expected = referenceResample (kernel, input, inBlock, outBlock);
+        const auto expected = referenceResample (kernel, input, inBlock, outBlock, extraDelay);
         for (size_t i = 0; i < output.size(); ++i)
             ASSERT_NEAR (output[i], expected[i], 1.0e-5f) << inBlock << " to " << outBlock << ", sample " << i;
     }
@@ -334,40 +364,41 @@ TEST (ResamplingEndToEnd, AtMixZeroSinesComeBackWithoutSpuriousComponents)
     }
 }
 
-TEST (ResamplingEndToEnd, AtMixZeroTheOutputNullsAgainstTheInputDelayedByTheReportedLatency)
+TEST (ResamplingEndToEnd, AtMixZeroTheOutputIsTheInputDelayedByTheReportedLatencyAtEveryRateAndBlock)
 {
-    for (double rate : standardRates)
+    // What a null test against the dry track sees, with the host compensating the
+    // reported latency: no fraction of a sample left over (which would comb-filter
+    // against every other track) and nothing but the band's edge lost, however the host
+    // cuts the stream. Prepared blocks, then blocks of changing size within and beyond
+    // the prepared one.
+    const std::vector<int> changingSizes { 1, 7, 64, 333, 512, 4096, 2048, 100, 1024, 256, 960, 128 };
+    constexpr int changing = 0;
+
+    for (double rate : { 22050.0, 44100.0, 48000.0, 88200.0, 96000.0, 176400.0, 192000.0 })
     {
-        auto p = prepared (rate, 512, 0.0f);
+        auto p = makeProcessor (juce::AudioChannelSet::mono());
+        setMixAndAutoGain (*p, 0.0f, false);
+        p->prepareToPlay (rate, 512);
         const int latency = p->getLatencySamples();
-        const int length = lengthFor (*p, rate, 0.5);
+        const auto from = (size_t) (latency + 8192);
+        const auto input = whiteNoise ((int) from + (int) (0.75 * rate) + latency, 0.1f, 3);
+        double worstFraction = 0.0, worstNull = -std::numeric_limits<double>::infinity();
 
-        // Forty tones spread evenly in octaves from 20 Hz to 20 kHz, random phases.
-        std::vector<float> input ((size_t) length, 0.0f);
-        std::mt19937 rng (17);
-        std::uniform_real_distribution<double> phase (0.0, 2.0 * pi);
-        for (int k = 0; k < 40; ++k)
+        for (int block : { 32, 64, 333, 512, 1024, 4096, 8192, changing })
         {
-            const auto tone = sine (20.0 * std::pow (1000.0, k / 39.0), rate, 0.02f, length, phase (rng));
-            for (size_t i = 0; i < input.size(); ++i)
-                input[i] += tone[i];
-        }
+            SCOPED_TRACE (testing::Message() << rate << " Hz, " << (block == changing ? "changing blocks" : "block ") << block);
+            p->prepareToPlay (rate, block == changing ? 1024 : block);
+            ASSERT_EQ (p->getLatencySamples(), latency);
 
-        const auto output = process (*p, { input }, 512)[0];
-        double difference = 0.0, reference = 0.0;
-        for (size_t i = (size_t) settle (*p); i < output.size(); ++i)
-        {
-            const double d = (double) output[i] - input[i - (size_t) latency];
-            difference += d * d;
-            reference += (double) input[i - (size_t) latency] * input[i - (size_t) latency];
+            const auto output = block == changing ? processInSizes (*p, { input }, changingSizes)[0] : process (*p, { input }, block)[0];
+            const auto alignment = measureAlignment (input, output, latency, rate, audioBandEdge (rate), from);
+            EXPECT_LT (std::abs (alignment.fraction), 0.001);
+            EXPECT_LE (alignment.nullDb, -60.0);
+            worstFraction = std::max (worstFraction, std::abs (alignment.fraction));
+            worstNull = std::max (worstNull, alignment.nullDb);
         }
-        const double nullDb = 10.0 * std::log10 (difference / reference);
-        std::cout << "[ resampling ] " << rate << " Hz, Mix 0: null against the input delayed by " << latency
-                  << " samples: " << nullDb << " dB\n";
-        if (rate != 44100.0)
-        {
-            EXPECT_LT (nullDb, -60.0) << rate << " Hz";
-        }
+        std::cout << "[ alignment ] " << rate << " Hz, Mix 0, latency " << latency << ": largest fraction " << worstFraction
+                  << " samples, null below " << audioBandEdge (rate) << " Hz at most " << worstNull << " dB\n";
     }
 }
 
@@ -449,7 +480,6 @@ TEST (ResamplingEndToEnd, TheModelsToneReachesTheHostRateOutputWithinATenthOfADe
         for (const auto& [knob1, knob2] : { std::pair { neutral, neutral }, std::pair { 0.35f, 0.35f }, std::pair { 0.0f, 1.0f } })
         {
             auto p = prepared (rate, 512, 100.0f, knob1, knob2);
-            const double effectiveModelRate = rate * p->modelBlockSize / 512.0;
             const int length = lengthFor (*p, rate, 0.25);
             double worst = 0.0;
 
@@ -459,7 +489,7 @@ TEST (ResamplingEndToEnd, TheModelsToneReachesTheHostRateOutputWithinATenthOfADe
                 const auto output = process (*p, { sine (f, rate, quietAmplitude, length) }, 512)[0];
                 const auto fit = fitSines (output, (size_t) settle (*p), (size_t) (length - settle (*p)), { f / rate });
                 const double hostDb = toDb (fit.amplitudes[0] / quietAmplitude);
-                const double modelDb = toDb (modelRateGain (*p, f / effectiveModelRate));
+                const double modelDb = toDb (modelRateGain (*p, f / p->modelRate));
                 EXPECT_NEAR (hostDb, modelDb, 0.1) << rate << " Hz, knobs " << knob1 << "/" << knob2 << ", " << f << " Hz";
                 worst = std::max (worst, std::abs (hostDb - modelDb));
             }
@@ -471,20 +501,24 @@ TEST (ResamplingEndToEnd, TheModelsToneReachesTheHostRateOutputWithinATenthOfADe
 
 namespace
 {
-/** Each channel converted by a converter of its own, as a reference. */
+/**
+    Each channel converted by a converter of its own, as a reference, in blocks of whole
+    cycles of the ratio inStep : outStep.
+*/
 std::vector<std::vector<float>> convertAlone (const ResamplingKernel& kernel, const std::vector<std::vector<float>>& input,
-                                              int inBlock, int outBlock, const std::vector<int>& blockOrder)
+                                              int inStep, int outStep, const std::vector<int>& blockOrder, int extraDelay = 0)
 {
     std::vector<std::vector<float>> output;
     for (const auto& channel : input)
     {
         BandLimitedResampler alone;
-        alone.prepare (kernel, inBlock, outBlock, inBlock);
+        alone.prepare (kernel, inStep, outStep, *std::max_element (blockOrder.begin(), blockOrder.end()));
+        alone.setExtraDelay (extraDelay);
         std::vector<float> y;
         size_t read = 0;
         for (int count : blockOrder)
         {
-            std::vector<float> out ((size_t) (count * outBlock / inBlock));
+            std::vector<float> out ((size_t) (count / inStep * outStep));
             alone.process (channel.data() + read, count, out.data(), (int) out.size());
             read += (size_t) count;
             y.insert (y.end(), out.begin(), out.end());
@@ -497,37 +531,37 @@ std::vector<std::vector<float>> convertAlone (const ResamplingKernel& kernel, co
 
 TEST (BandLimitedResampler, ConvertsEveryChannelAsItWouldBeConvertedAlone)
 {
-    // Tabulated fractional positions (44.1 kHz both ways), unit taps and four-at-a-time
-    // rows (48 kHz), a long cycle (88.2 kHz, 333 samples) and blended rows, for channel
-    // counts on both sides of the groups the products share a row across. Whole blocks
-    // only, so that the reference's output counts are exact.
+    // Tabulated fractional positions (44.1 and 176.4 kHz, the up-samplers with their
+    // extra delay), unit taps and four-at-a-time rows (48 kHz) and blended rows, for
+    // channel counts on both sides of the groups the products share a row across.
+    // Whole cycles only, so that the reference's output counts are exact.
     const ResamplingKernel::Targets blendUp { 20000.0 / 44100.0, 24100.0 / 44100.0, 110.0 };
     ResamplingKernel blended;
     blended.design (blendUp, ResamplingKernel::halfWidthFor (blendUp));
 
-    struct Case { double rate; int block; bool up; bool useBlended; };
-    for (const auto& c : { Case { 44100.0, 512, true, false }, Case { 44100.0, 512, false, false },
-                           Case { 48000.0, 64, true, false }, Case { 48000.0, 64, false, false },
-                           Case { 88200.0, 333, false, false }, Case { 44100.0, 512, true, true } })
+    struct Case { double rate; bool up; bool useBlended; };
+    for (const auto& c : { Case { 44100.0, true, false }, Case { 44100.0, false, false }, Case { 48000.0, true, false },
+                           Case { 48000.0, false, false }, Case { 176400.0, true, false }, Case { 44100.0, true, true } })
     {
-        auto p = prepared (c.rate, c.block, 0.0f);
-        const int hostBlock = c.block, modelBlock = p->modelBlockSize;
-        const int inBlock = c.up ? hostBlock : modelBlock, outBlock = c.up ? modelBlock : hostBlock;
-        const auto& kernel = c.useBlended ? blended : (c.up ? p->upsamplingKernel : p->downsamplingKernel);
+        auto p = prepared (c.rate, 512, 0.0f);
+        const Conversion conversion (*p, c.up);
+        const int inBlock = conversion.inBlock(), outBlock = conversion.outBlock();
+        const auto& kernel = c.useBlended ? blended : conversion.kernel;
         ASSERT_EQ (kernel.getPositionCycle() == 0, c.useBlended);
 
         for (int channels : { 2, 3, 5, 12 })
         {
-            SCOPED_TRACE (testing::Message() << c.rate << " Hz, block " << c.block << (c.up ? ", up" : ", down")
+            SCOPED_TRACE (testing::Message() << c.rate << " Hz" << (c.up ? ", up" : ", down")
                                              << (c.useBlended ? ", blended" : "") << ", " << channels << " channels");
             const std::vector<int> blockOrder (6, inBlock);
             const auto input = noise (channels, 6 * inBlock, 0.9f, 20 + (unsigned) channels, true);
-            const auto expected = convertAlone (kernel, input, inBlock, outBlock, blockOrder);
+            const auto expected = convertAlone (kernel, input, conversion.inStep, conversion.outStep, blockOrder, conversion.extraDelay);
 
             for (const auto* products : { &DotProduct::fastest(), &DotProduct::portable() })
             {
                 BandLimitedResampler together;
-                together.prepare (kernel, inBlock, outBlock, inBlock, channels, *products);
+                together.prepare (kernel, conversion.inStep, conversion.outStep, inBlock, channels, *products);
+                together.setExtraDelay (conversion.extraDelay);
                 std::vector<std::vector<float>> output ((size_t) channels, std::vector<float> ((size_t) (6 * outBlock)));
 
                 for (int b = 0; b < 6; ++b)
@@ -556,16 +590,17 @@ TEST (BandLimitedResampler, ConvertsEveryChannelAsItWouldBeConvertedAlone)
 TEST (BandLimitedResampler, APreparedChannelLeftOutOfABlockHearsSilenceInIt)
 {
     auto p = prepared (44100.0, 512, 0.0f);
-    const int inBlock = 512, outBlock = p->modelBlockSize;
+    const Conversion up (*p, true);
+    const int inBlock = up.inBlock(), outBlock = up.outBlock();
     const auto input = noise (2, 4 * inBlock, 0.9f, 31, true);
 
     // The second channel is left out of the second block: its reference hears silence there.
     auto silenced = input;
     std::fill (silenced[1].begin() + inBlock, silenced[1].begin() + 2 * inBlock, 0.0f);
-    const auto expected = convertAlone (p->upsamplingKernel, silenced, inBlock, outBlock, std::vector<int> (4, inBlock));
+    const auto expected = convertAlone (up.kernel, silenced, up.inStep, up.outStep, std::vector<int> (4, inBlock));
 
     BandLimitedResampler together;
-    together.prepare (p->upsamplingKernel, inBlock, outBlock, inBlock, 2);
+    together.prepare (up.kernel, up.inStep, up.outStep, inBlock, 2);
     std::vector<std::vector<float>> output (2, std::vector<float> ((size_t) (4 * outBlock), -1.0f));
     for (int b = 0; b < 4; ++b)
     {
@@ -587,25 +622,27 @@ TEST (BandLimitedResampler, APreparedChannelLeftOutOfABlockHearsSilenceInIt)
 
 TEST (BandLimitedResampler, GivesTheSameOutputsHoweverTheStreamIsCutIntoBlocks)
 {
-    // Blocks of one sample, of a few and of odd lengths, against whole blocks: the
+    // Blocks of one sample, of a few and of odd lengths, against whole cycles: the
     // carried position and history must give every output exactly as before, whether
-    // it falls first, last or alone in a block.
+    // it falls first, last or alone in a block, and wherever the extra delay puts it.
     struct Case { double rate; bool up; };
-    for (const auto& c : { Case { 44100.0, true }, Case { 88200.0, true }, Case { 44100.0, false }, Case { 48000.0, true } })
+    for (const auto& c : { Case { 44100.0, true }, Case { 88200.0, true }, Case { 44100.0, false }, Case { 48000.0, true },
+                           Case { 22050.0, true } })
     {
         SCOPED_TRACE (testing::Message() << c.rate << " Hz, " << (c.up ? "up" : "down"));
         auto p = prepared (c.rate, 512, 0.0f);
-        const int inStep = c.up ? 512 : p->modelBlockSize, outStep = c.up ? p->modelBlockSize : 512;
-        const auto& kernel = c.up ? p->upsamplingKernel : p->downsamplingKernel;
+        const Conversion conversion (*p, c.up);
+        const int inStep = conversion.inStep, outStep = conversion.outStep, inBlock = conversion.inBlock();
 
-        const int total = 8 * inStep;
+        const int total = 8 * inBlock;
         const auto input = noise (2, total, 0.9f, 41, true);
         const auto dueBy = [&] (std::int64_t n) { return (int) ((n * outStep + inStep - 1) / inStep); };
 
         const auto convert = [&] (const std::vector<int>& cuts)
         {
             BandLimitedResampler resampler;
-            resampler.prepare (kernel, inStep, outStep, inStep, 2);
+            resampler.prepare (conversion.kernel, inStep, outStep, inBlock, 2);
+            resampler.setExtraDelay (conversion.extraDelay);
             std::vector<std::vector<float>> output (2, std::vector<float> ((size_t) dueBy (total)));
             int read = 0;
             for (size_t b = 0; read < total; ++b)
@@ -620,8 +657,8 @@ TEST (BandLimitedResampler, GivesTheSameOutputsHoweverTheStreamIsCutIntoBlocks)
             return output;
         };
 
-        const auto whole = convert ({ inStep });
-        const auto cut = convert ({ 1, 7, inStep, 2, 3, inStep / 3, inStep - 1, 5 });
+        const auto whole = convert ({ inBlock });
+        const auto cut = convert ({ 1, 7, inBlock, 2, 3, inBlock / 3, inBlock - 1, 5 });
         for (int ch = 0; ch < 2; ++ch)
             for (size_t i = 0; i < whole[(size_t) ch].size(); ++i)
                 ASSERT_EQ (cut[(size_t) ch][i], whole[(size_t) ch][i]) << "channel " << ch << ", output " << i;

@@ -461,7 +461,7 @@ def write_report(results, files):
         "Jacobian at silence.")
     add("- End to end at the host rate (44.1 and 48 kHz, which run the 96 kHz variant): the same small "
         "impulse at the host rate through a float64 reference of the plug-in's band-limited conversion up "
-        "to the model rate (blocks of 512: 1115 and 1024 model samples), the wet path, and the conversion "
+        "to the model rate (in the rates' exact ratio, 147 : 320 and 1 : 2), the wet path, and the conversion "
         "back, whose low-pass stops from the host's Nyquist frequency; its magnitude at the same "
         "frequencies against the model-rate magnitude.")
     add("")
