@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <pthread.h>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -145,13 +147,39 @@ void processBlockWithToneMove (benchmark::State& state)
     reportRealTime (state, run.config);
 }
 
+/** Runs the calling thread at real-time priority, as hosts run their audio thread, where the system allows it. */
+class RealTimePriority
+{
+public:
+    RealTimePriority()
+    {
+        pthread_getschedparam (pthread_self(), &previousPolicy, &previousParameters);
+        sched_param parameters {};
+        parameters.sched_priority = 10;
+        granted = pthread_setschedparam (pthread_self(), SCHED_FIFO, &parameters) == 0;
+    }
+
+    ~RealTimePriority()
+    {
+        if (granted)
+            pthread_setschedparam (pthread_self(), previousPolicy, &previousParameters);
+    }
+
+    bool granted = false;
+
+private:
+    int previousPolicy = SCHED_OTHER;
+    sched_param previousParameters {};
+};
+
 /**
     The worst case for the audio thread: 7.1.4 at 48 kHz in 64-sample blocks (a budget of
     1.33 ms each), with the tone moved in every block (range(0) = 1) or never (0, the
     same blocks' spread from the machine alone). Blocks come at the pace a host calls
-    them, so that the loader thread gets the time it would have there; each block is
-    timed alone, and the 99th percentile and the slowest block are what the audio
-    thread must fit in its budget.
+    them, on a thread at real-time priority where the system allows it, so that the
+    loader thread gets the time it would have there; each block is timed alone, and
+    the 99th percentile and the slowest block are what the audio thread must fit in
+    its budget.
 */
 void processBlockInRealTime (benchmark::State& state)
 {
@@ -162,6 +190,7 @@ void processBlockInRealTime (benchmark::State& state)
     std::vector<double> blockMicroseconds;
     blockMicroseconds.reserve ((size_t) state.max_iterations);
     bool flip = false;
+    const RealTimePriority priority;
     auto due = Clock::now();
 
     for (auto _ : state)
@@ -184,8 +213,11 @@ void processBlockInRealTime (benchmark::State& state)
     state.counters["p50_us"] = percentile (0.5);
     state.counters["p99_us"] = percentile (0.99);
     state.counters["worst_us"] = blockMicroseconds.back();
-    state.counters["budget_us"] = 1.0e6 * config.block / config.rate;
-    state.SetLabel (moveEveryBlock ? "7.1.4 48k/64, a tone move in every block" : "7.1.4 48k/64, no tone move");
+    const double budget = 1.0e6 * config.block / config.rate;
+    state.counters["budget_us"] = budget;
+    state.counters["over_budget"] = (double) (blockMicroseconds.end() - std::upper_bound (blockMicroseconds.begin(), blockMicroseconds.end(), budget));
+    state.SetLabel (std::string (moveEveryBlock ? "7.1.4 48k/64, a tone move in every block" : "7.1.4 48k/64, no tone move")
+                    + (priority.granted ? ", real-time priority" : ", normal priority"));
 }
 
 /**
