@@ -277,7 +277,6 @@ void MorvelAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock
 
     resetAndEvaluateModel();
     resetWeightRamp();
-    fillImpulseResponses();
 
     const juce::dsp::ProcessSpec modelSpec { modelRate, (juce::uint32) modelBlockSize, 1 };
     loadImpulseResponsesAndPrepareEngines (modelSpec);
@@ -336,18 +335,6 @@ void MorvelAudioProcessor::resetWeightRamp()
     rampLength = 0;
 }
 
-void MorvelAudioProcessor::fillImpulseResponses()
-{
-    // Every channel gets the kernel reversed: sample j is kernel element irLength - 1 - j.
-    const float* kernel = activeConvKernel().data();
-
-    for (int c = 0; c < numInputChannels; ++c)
-    {
-        irBuffers[c] = juce::AudioBuffer<float> (1, irLength);
-        std::reverse_copy (kernel, kernel + irLength, irBuffers[c].getWritePointer (0));
-    }
-}
-
 int MorvelAudioProcessor::convolutionChunkSize (int modelSamples, int responseLength) noexcept
 {
     // A power of two (1,024 at 48 and 96 kHz with 512-sample blocks) is taken whole: the
@@ -372,16 +359,18 @@ void MorvelAudioProcessor::loadImpulseResponsesAndPrepareEngines (const juce::ds
     const juce::dsp::ProcessSpec engineSpec { modelSpec.sampleRate, (juce::uint32) convolutionChunkSize ((int) modelSpec.maximumBlockSize, irLength),
                                               modelSpec.numChannels };
 
-    // The response is queued before prepare(), which then builds the engine with it
-    // at once: loaded after prepare() it would be built on the engine's background
-    // thread and faded in some 50 ms later, and the first blocks of a session would
-    // play through the engine's placeholder unit impulse, early and unconvolved.
+    // The loader first runs whatever is still queued: nothing may read the response it
+    // keeps while that is rewritten. The response is queued before prepare(), which
+    // then builds the engine with it at once: loaded after prepare() it would be built
+    // on the engine's background thread and faded in some 50 ms later, and the first
+    // blocks of a session would play through the engine's placeholder unit impulse,
+    // early and unconvolved.
+    responseLoader.prepare();
+    responseLoader.responseChanged();
+    queueImpulseResponses();
+
     for (int c = 0; c < numInputChannels; ++c)
     {
-        convolvers[c].loadImpulseResponse (std::move (irBuffers[c]), modelRate,
-                                           juce::dsp::Convolution::Stereo::no,
-                                           juce::dsp::Convolution::Trim::no,
-                                           juce::dsp::Convolution::Normalise::no);
         convolvers[c].prepare (engineSpec);
         convolvers[c].reset();
     }
@@ -586,17 +575,19 @@ void MorvelAudioProcessor::measurePeaks (const juce::AudioBuffer<float>& buffer,
 bool MorvelAudioProcessor::updateToneModel (float knob1, float knob2, int modelSamples)
 {
     // The returned flag says whether the cell ramps from the previous weights in this block.
-    if (knob1 == lastKnob1 && knob2 == lastKnob2)
-        return false;
+    const bool moved = knob1 != lastKnob1 || knob2 != lastKnob2;
 
-    keepWeightsAsRampStart();
-    evaluateActiveSubnet (knob1, knob2);
+    if (moved)
+    {
+        keepWeightsAsRampStart();
+        evaluateActiveSubnet (knob1, knob2);
+        rampLength = modelSamples;
+        responseLoader.responseChanged();
+    }
 
-    rampLength = modelSamples;
-
-    fillImpulseResponses();
+    // A response that had to wait for the loader goes out in a later block.
     queueImpulseResponses();
-    return true;
+    return moved;
 }
 
 void MorvelAudioProcessor::keepWeightsAsRampStart() noexcept
@@ -612,13 +603,10 @@ void MorvelAudioProcessor::keepWeightsAsRampStart() noexcept
 
 void MorvelAudioProcessor::queueImpulseResponses()
 {
-    // The engines build the new responses on their own threads and cross-fade to
-    // them a block or more later; queueing does not wait.
-    for (int c = 0; c < numInputChannels; ++c)
-        convolvers[c].loadImpulseResponse (std::move (irBuffers[c]), modelRate,
-                                           juce::dsp::Convolution::Stereo::no,
-                                           juce::dsp::Convolution::Trim::no,
-                                           juce::dsp::Convolution::Normalise::no);
+    // The engines build the new responses on their loader thread and cross-fade to
+    // them a block or more later; queueing does not wait. Every channel gets the
+    // kernel reversed: sample j is kernel element irLength - 1 - j.
+    responseLoader.handOver (convolvers.data(), numInputChannels, activeConvKernel().data(), irLength, modelRate);
 }
 
 void MorvelAudioProcessor::sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept

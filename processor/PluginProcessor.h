@@ -5,6 +5,7 @@
 #include "processor/BandLimitedResampler.h"
 #include "processor/DryDelay.h"
 #include "processor/ResamplingKernel.h"
+#include "processor/ResponseLoader.h"
 #include "processor/TruePeakMeter.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -117,13 +118,12 @@ public:
 
     int irLength = 1024;
 
-    /** The one background thread on which every engine below builds its new responses. */
-    juce::dsp::ConvolutionMessageQueue convolutionQueue;
-    std::array<juce::dsp::Convolution, maxChannels> convolvers = makeConvolvers (convolutionQueue, std::make_index_sequence<maxChannels>());
+    /** Owns the one background thread on which every engine below builds its new responses. */
+    ResponseLoader responseLoader;
+    std::array<juce::dsp::Convolution, maxChannels> convolvers = makeConvolvers (responseLoader.getQueue(), std::make_index_sequence<maxChannels>());
 
     /** Samples into the engines' current block: where the next call starts within it. */
     int convolutionPhase = 0;
-    juce::AudioBuffer<float> irBuffers[maxChannels];
 
     float lastKnob1 = 0.0f;
     float lastKnob2 = 0.0f;
@@ -220,7 +220,6 @@ private:
     // or the host never prepared.
     void chooseRateClass (double sampleRate);
     void resetAndEvaluateModel();
-    void fillImpulseResponses();
     void loadImpulseResponsesAndPrepareEngines (const juce::dsp::ProcessSpec& modelSpec);
     void chooseRatio (double sampleRate);
     void designResamplers (int preparedBlock);
@@ -236,10 +235,9 @@ private:
     void evaluateActiveSubnet (float knob1, float knob2);
 
     // Block stages, in the order a block meets them. [audio thread] None of them
-    // blocks or allocates, except that a tone move hands new responses to the engines
-    // (and a new channel layout prepares again). Each stage works on the first
-    // `modelSamples` samples of modelBuffer: the model samples due within the block,
-    // at most modelBlockSize.
+    // blocks or allocates (except that a new channel layout prepares again). Each
+    // stage works on the first `modelSamples` samples of modelBuffer: the model
+    // samples due within the block, at most modelBlockSize.
     bool channelLayoutChanged() const noexcept;
     void passDelayed (juce::AudioBuffer<float>& buffer) noexcept;
     void processPiece (juce::AudioBuffer<float>& buffer, bool furtherPiece);

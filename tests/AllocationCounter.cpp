@@ -17,11 +17,18 @@ namespace
 // Constant-initialised thread-locals in the executable need no allocation of their own.
 thread_local bool counting = false;
 thread_local std::size_t allocations = 0;
+thread_local std::size_t freed = 0;
 
 inline void noteAllocation() noexcept
 {
     if (counting)
         ++allocations;
+}
+
+inline void noteFree (const void* pointer) noexcept
+{
+    if (counting && pointer != nullptr)
+        ++freed;
 }
 } // namespace
 
@@ -30,6 +37,7 @@ namespace tessaline::testing
 AllocationCounter::AllocationCounter()
 {
     allocations = 0;
+    freed = 0;
     counting = true;
 }
 
@@ -41,6 +49,11 @@ AllocationCounter::~AllocationCounter()
 std::size_t AllocationCounter::count() const
 {
     return allocations;
+}
+
+std::size_t AllocationCounter::frees() const
+{
+    return freed;
 }
 
 bool AllocationCounter::isSupported()
@@ -100,6 +113,7 @@ int posix_memalign (void** result, std::size_t alignment, std::size_t size)
 
 void free (void* pointer)
 {
+    noteFree (pointer);
     __libc_free (pointer);
 }
 }
@@ -115,11 +129,13 @@ void* operator new (std::size_t size)
 
 void operator delete (void* pointer) noexcept
 {
+    noteFree (pointer);
     std::free (pointer);
 }
 
 void operator delete (void* pointer, std::size_t) noexcept
 {
+    noteFree (pointer);
     std::free (pointer);
 }
 #endif

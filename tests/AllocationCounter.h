@@ -7,9 +7,9 @@ namespace tessaline::testing
 
 /**
     Counts heap allocations (malloc, calloc, realloc, the aligned variants and every
-    operator new, which go through them) made by the calling thread while a scope is
-    active. Allocations by other threads (for instance a convolution engine's loader)
-    are not counted.
+    operator new, which go through them) and frees of memory (free and every operator
+    delete) made by the calling thread while a scope is active. Those of other threads
+    (for instance a convolution engine's loader) are not counted.
 
     Link AllocationCounter.cpp into the test executable itself, and into no other: it
     replaces the C library's allocation functions for the whole program. Only one
@@ -29,6 +29,9 @@ public:
 
     /** Allocations made by this thread since construction. */
     std::size_t count() const;
+
+    /** Blocks of memory freed by this thread since construction (freeing nothing not counted). */
+    std::size_t frees() const;
 
     /** True when this build can see allocations at all (glibc's malloc is replaceable). */
     static bool isSupported();

@@ -67,6 +67,29 @@ inline Signal noise (int channels, int samples, float amplitude, std::uint32_t s
     return s;
 }
 
+/**
+    Whether the convolution engine of `channel` convolves with `kernel` reversed, the
+    response the chain hands it: silence clears its history, then the response to an
+    impulse must match tap by tap. The engine is driven as the chain drives it, in the
+    chain's call sizes; a whole number of its blocks leaves the chain's phase as it was.
+*/
+inline bool engineHoldsKernel (MorvelAudioProcessor& p, int channel, const Eigen::MatrixXf& kernel)
+{
+    const int length = (int) kernel.cols();
+    juce::AudioBuffer<float> probe (1, 2 * length);
+    probe.clear();
+    probe.setSample (0, length, 1.0f);
+
+    const int chunk = MorvelAudioProcessor::convolutionChunkSize (p.modelBlockSize, p.irLength);
+    MorvelAudioProcessor::convolveInChunks (p.convolvers[(size_t) channel], juce::dsp::AudioBlock<float> (probe), chunk,
+                                            p.convolutionPhase);
+
+    for (int j = 0; j < length; ++j)
+        if (std::abs (probe.getSample (0, length + j) - kernel (0, length - 1 - j)) > 1.0e-5f)
+            return false;
+    return true;
+}
+
 /** Runs the signal through the processor in blocks whose sizes cycle through `sizes`. */
 inline Signal processInSizes (MorvelAudioProcessor& p, const Signal& input, const std::vector<int>& sizes)
 {
