@@ -3,7 +3,7 @@
 
 Usage: validate_lv2_metadata.py <sord_validate> <bundle folder> <LV2 folder>
 
-The schemas are the LV2 specification's own bundles in the LV2 folder (Debian's
+The schemas are the LV2 standard's own bundles in the LV2 folder (Debian's
 lv2-dev installs them into /usr/lib/lv2), and only those: other plug-ins'
 bundles in the same folder bring vocabularies of their own, which sord_validate
 would check too and report on.
@@ -19,7 +19,7 @@ import pathlib
 import subprocess
 import sys
 
-# The LV2 specification's bundles: its extensions and the schemas they build on.
+# The LV2 standard's bundles: its extensions and the schemas they build on.
 LV2_SPECIFICATION_BUNDLES = [
     "atom", "buf-size", "core", "data-access", "dynmanifest", "event", "instance-access", "log",
     "midi", "morph", "options", "parameters", "patch", "port-groups", "port-props", "presets",
@@ -70,7 +70,7 @@ def main():
         return 1
     missing = [str(b) for b in schema_bundles if not (b / "manifest.ttl").is_file()]
     if missing:
-        print("LV2 specification bundles missing (Debian's lv2-dev installs them):", *missing, sep="\n    ")
+        print("LV2 standard bundles missing (Debian's lv2-dev installs them):", *missing, sep="\n    ")
         return 1
     schema_files = sorted(str(p) for b in schema_bundles for p in b.glob("*.ttl"))
 
