@@ -66,7 +66,8 @@ endfunction()
 
 function(tessaline_patch_juce_modules)
     set(copy_root "${CMAKE_BINARY_DIR}/juce-patched/modules")
-    file(GLOB patches "${TESSALINE_JUCE_PATCH_DIR}/*.patch")
+    # A patch added to the folder or taken out of it configures again, as does editing one.
+    file(GLOB patches CONFIGURE_DEPENDS "${TESSALINE_JUCE_PATCH_DIR}/*.patch")
     list(SORT patches)
     if(NOT patches)
         file(REMOVE_RECURSE "${copy_root}")
@@ -85,7 +86,6 @@ function(tessaline_patch_juce_modules)
             message(FATAL_ERROR "JUCE patch ${patch_file} names no file under a module folder (paths must read b/<module>/...).")
         endif()
         list(APPEND modules ${patch_modules})
-        # Editing a patch configures again.
         set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${patch_file}")
     endforeach()
     list(REMOVE_DUPLICATES modules)
